@@ -1,0 +1,27 @@
+#include "share_link.h"
+
+#include <algorithm>
+
+namespace quenvar {
+
+// The prefix is spelled out once for readability; keep it in step with its parts.
+static_assert(kHomeLinkPrefix.starts_with(u"http://") &&
+              kHomeLinkPrefix.substr(7, kServiceHost.size()) == kServiceHost &&
+              kHomeLinkPrefix.substr(7 + kServiceHost.size()) == HomeLinkPath);
+
+RepairResult repairShareLink(std::u16string_view input) {
+  const std::size_t n = input.size();
+  // An input shorter than the marker offset is taken whole: its first unit must be the marker,
+  // and then all of it, marker included, is the key.
+  const std::u16string_view tail = input.substr(n - std::min(MarkerOffset, n));
+  if (tail.empty() || tail.front() != kMarker) {
+    return {};
+  }
+  const std::u16string_view key = input.substr(n - std::min(UserKeyLength, n));
+  std::u16string link;
+  link.reserve(kHomeLinkPrefix.size() + key.size());
+  link.append(kHomeLinkPrefix).append(key);
+  return {std::move(link)};
+}
+
+}  // namespace quenvar

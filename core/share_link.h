@@ -1,0 +1,31 @@
+// The share-link repair rule: turns an expired share link into the sharer's home link.
+// Pure text processing on UTF-16 code units; standard library only.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quenvar {
+
+// The user key is preceded by this marker, counted from the end of the input.
+inline constexpr char16_t kMarker = u'=';
+inline constexpr std::size_t MarkerOffset = 11;
+inline constexpr std::size_t UserKeyLength = 10;
+
+inline constexpr std::u16string_view kServiceHost = u"pan.baidu.com";
+inline constexpr std::u16string_view HomeLinkPath = u"/share/home?uk=";
+inline constexpr std::u16string_view kHomeLinkPrefix = u"http://pan.baidu.com/share/home?uk=";
+
+// Either repaired (with the home link) or unsupported (no link).
+struct RepairResult {
+  std::optional<std::u16string> homeLink;
+
+  bool repaired() const { return homeLink.has_value(); }
+};
+
+// Lengths are in UTF-16 code units; nothing is trimmed, folded or decoded.
+RepairResult repairShareLink(std::u16string_view input);
+
+}  // namespace quenvar

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Starts Quenvar.exe under Wine on a private virtual display, inside a Wine desktop that draws
+# the window frame, and saves a screenshot of it.
+#   screenshot.sh EXE OUTPUT.png [--dpi N] [--scheme test|plain]
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+[[ $# -ge 2 ]] || { echo "usage: screenshot.sh EXE OUTPUT.png [wine-run options]" >&2; exit 2; }
+exe=$(realpath "$1")
+out=$(realpath -m "$2")
+shift 2
+size=${QUENVAR_SHOT_DESKTOP:-460x250}
+
+shoot() {
+  "$here/wine-run.sh" "$@" --prepare
+  "$here/wine-run.sh" "$@" --desktop "$size" "$exe" &
+  local runner=$!
+  # Wait for the window to be drawn: the desktop turns from empty to something with the form.
+  local tries=0
+  sleep 3
+  while (( tries++ < 20 )); do
+    import -window root -crop "${size}+0+0" +repage "$out" 2>/dev/null || true
+    if [[ -s $out ]] && [[ $(convert "$out" -format '%k' info:) -gt 20 ]]; then break; fi
+    sleep 0.5
+  done
+  sleep 1
+  import -window root -crop "${size}+0+0" +repage "$out"
+  WINEPREFIX=$(dirname "$here")/build/wine/${scheme:-plain}-${dpi:-96} wineserver -k 2>/dev/null || true
+  wait "$runner" 2>/dev/null || true
+}
+
+if [[ -z ${QUENVAR_IN_SHOT:-} ]]; then
+  QUENVAR_IN_SHOT=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$exe" "$out" "$@"
+fi
+export QUENVAR_IN_XVFB=1
+scheme=plain dpi=96
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case ${args[i]} in --scheme) scheme=${args[i+1]} ;; --dpi) dpi=${args[i+1]} ;; esac
+done
+shoot --scheme "$scheme" --dpi "$dpi"
+echo "$out"

@@ -1,0 +1,420 @@
+// Form1 on Win32: builds the window from the layout table, turns messages into calls of the
+// handlers, and provides the control operations the handlers use.
+#include "form1_window.h"
+
+#include <commctrl.h>
+
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "form1_handlers.h"
+#include "form1_layout.h"
+#include "identity.h"
+#include "notice.h"
+#include "win32_support.h"
+
+namespace quenvar::ui {
+namespace {
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kFormExStyle = 0;
+constexpr UINT_PTR kText1SubclassId = 1;
+
+struct ClipboardCloser {
+  ~ClipboardCloser() { CloseClipboard(); }
+};
+
+// Frees a global memory block unless the clipboard has taken ownership of it.
+struct GlobalBlock {
+  HGLOBAL handle;
+  ~GlobalBlock() {
+    if (handle != nullptr)
+      GlobalFree(handle);
+  }
+};
+
+DWORD controlStyle(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Label:
+      return WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
+    case ControlKind::TextBox:
+      return WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+    case ControlKind::PushButton:
+      return WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+  }
+  return WS_CHILD | WS_VISIBLE;
+}
+
+const wchar_t* controlClass(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Label:
+      return L"STATIC";
+    case ControlKind::TextBox:
+      return L"EDIT";
+    case ControlKind::PushButton:
+      return L"BUTTON";
+  }
+  return L"STATIC";
+}
+
+UniqueFont createFont(const FontSpec& spec, int dpi) {
+  LOGFONTW font{};
+  font.lfHeight = fontHeightPixels(spec.tenthsOfPoint, dpi);
+  font.lfWeight = spec.weight;
+  font.lfItalic = spec.italic ? TRUE : FALSE;
+  font.lfUnderline = spec.underline ? TRUE : FALSE;
+  font.lfCharSet = spec.charSet;
+  font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  font.lfQuality = CLEARTYPE_QUALITY;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  const std::wstring face = toWide(spec.face);
+  lstrcpynW(font.lfFaceName, face.c_str(), LF_FACESIZE);
+  return UniqueFont(CreateFontIndirectW(&font));
+}
+
+class Form1 final : public Form1Controls {
+ public:
+  static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  // Form1Controls
+  std::optional<std::u16string> text1() override { return textOf(ControlId::Text1); }
+  bool setText1(std::u16string_view text) override { return setTextOf(ControlId::Text1, text); }
+  std::optional<std::u16string> text2() override { return textOf(ControlId::Text2); }
+  bool setText2(std::u16string_view text) override { return setTextOf(ControlId::Text2, text); }
+  ColorValue text1Color() const override { return text1Color_; }
+  void setText1Color(ColorValue color) override;
+  ClipboardWrite writeClipboard(std::u16string_view text) override;
+  void pause(std::chrono::milliseconds duration) override;
+  void showNotice(std::u16string_view text) override;
+
+ private:
+  explicit Form1(HWND window) : window_(window) {}
+
+  LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
+  bool onCreate(const CREATESTRUCTW& create);
+  void onCommand(int id, int code);
+  void onActivate(bool active);
+  void onDpiChanged(int dpi, const RECT& suggested);
+  LRESULT onCtlColorEdit(HDC dc, HWND control);
+  void onText1Click();
+
+  static LRESULT CALLBACK text1Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR id, DWORD_PTR data);
+
+  HWND control(ControlId id) const { return GetDlgItem(window_, static_cast<int>(id)); }
+  std::optional<std::u16string> textOf(ControlId id) const;
+  bool setTextOf(ControlId id, std::u16string_view text);
+  void applyDpi(int dpi);
+  void sizeWindowForClient(const RECT* suggested);
+  template <typename Handler>
+  void runUserAction(Handler handler);
+
+  HWND window_;
+  int dpi_ = USER_DEFAULT_SCREEN_DPI;
+  UniqueFont defaultFont_;
+  std::array<UniqueFont, 3> labelFonts_;  // 12 pt, 9 pt, 7.5 pt
+  UniqueIcon bigIcon_;
+  UniqueIcon smallIcon_;
+  ColorValue text1Color_ = kText1HintColor;
+  HWND lastFocus_ = nullptr;
+  bool inUserAction_ = false;
+};
+
+std::optional<std::u16string> Form1::textOf(ControlId id) const {
+  const HWND box = control(id);
+  if (box == nullptr)
+    return std::nullopt;
+  const int length = GetWindowTextLengthW(box);
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SetLastError(ERROR_SUCCESS);
+  const int copied = GetWindowTextW(box, text.data(), length + 1);
+  if (copied == 0 && length != 0 && GetLastError() != ERROR_SUCCESS)
+    return std::nullopt;
+  text.resize(static_cast<std::size_t>(copied));
+  return fromWide(text);
+}
+
+bool Form1::setTextOf(ControlId id, std::u16string_view text) {
+  const HWND box = control(id);
+  return box != nullptr && SetWindowTextW(box, toWide(text).c_str()) != FALSE;
+}
+
+void Form1::setText1Color(ColorValue color) {
+  text1Color_ = color;
+  InvalidateRect(control(ControlId::Text1), nullptr, TRUE);
+}
+
+ClipboardWrite Form1::writeClipboard(std::u16string_view text) {
+  if (text.size() >= std::numeric_limits<SIZE_T>::max() / sizeof(wchar_t) - 1) {
+    return ClipboardWrite::Failed;
+  }
+  // The block is filled before the clipboard is opened, so it is held only for the write.
+  const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+  GlobalBlock block{GlobalAlloc(GMEM_MOVEABLE, bytes)};
+  if (block.handle == nullptr)
+    return ClipboardWrite::Failed;
+  auto* target = static_cast<wchar_t*>(GlobalLock(block.handle));
+  if (target == nullptr)
+    return ClipboardWrite::Failed;
+  for (char16_t unit : text)
+    *target++ = static_cast<wchar_t>(unit);
+  *target = L'\0';
+  GlobalUnlock(block.handle);
+
+  // Opening with our own window makes Form1 the owner; another program holding the clipboard
+  // makes this fail, which the caller retries.
+  if (!OpenClipboard(window_))
+    return ClipboardWrite::Busy;
+  const ClipboardCloser closer;
+  if (!EmptyClipboard())
+    return ClipboardWrite::Failed;
+  if (SetClipboardData(CF_UNICODETEXT, block.handle) == nullptr)
+    return ClipboardWrite::Failed;
+  block.handle = nullptr;  // now the system's
+  return ClipboardWrite::Written;
+}
+
+void Form1::pause(std::chrono::milliseconds duration) {
+  Sleep(static_cast<DWORD>(duration.count()));
+}
+
+void Form1::showNotice(std::u16string_view text) {
+  app::showNotice(window_, toWide(text));
+}
+
+// The button clicks and the click in Text1 run one at a time: a click that arrives while a
+// notice is open (a posted message, say) is dropped rather than stacking a second notice.
+template <typename Handler>
+void Form1::runUserAction(Handler handler) {
+  if (inUserAction_)
+    return;
+  inUserAction_ = true;
+  handler(*this);
+  inUserAction_ = false;
+}
+
+void Form1::onCommand(int id, int code) {
+  switch (static_cast<ControlId>(id)) {
+    case ControlId::Command1:
+      if (code == BN_CLICKED)
+        runUserAction(onCommand1Click);
+      return;
+    case ControlId::Command2:
+      if (code == BN_CLICKED)
+        runUserAction(onCommand2Click);
+      return;
+    case ControlId::Text1:
+      if (code == EN_CHANGE)
+        onText1Change(*this);
+      return;
+    default:
+      break;
+  }
+  // Enter on a focused button clicks it, as in any dialog.
+  if (id == IDOK) {
+    const HWND focus = GetFocus();
+    if (focus == control(ControlId::Command1) || focus == control(ControlId::Command2)) {
+      SendMessageW(focus, BM_CLICK, 0, 0);
+    }
+  }
+}
+
+void Form1::onText1Click() {
+  runUserAction(ui::onText1Click);
+}
+
+LRESULT CALLBACK Form1::text1Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR data) {
+  if (message == WM_LBUTTONDOWN) {
+    // Let the box take focus and place its caret first, as for any click.
+    const LRESULT result = DefSubclassProc(window, message, wParam, lParam);
+    reinterpret_cast<Form1*>(data)->onText1Click();
+    return result;
+  }
+  if (message == WM_NCDESTROY)
+    RemoveWindowSubclass(window, text1Proc, kText1SubclassId);
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+LRESULT Form1::onCtlColorEdit(HDC dc, HWND box) {
+  if (box != control(ControlId::Text1))
+    return DefWindowProcW(window_, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                          reinterpret_cast<LPARAM>(box));
+  const COLORREF background = GetSysColor(COLOR_WINDOW);
+  const ColorValue wanted =
+      isSystemColor(text1Color_) ? GetSysColor(systemColorIndex(text1Color_)) : text1Color_;
+  SetTextColor(dc, visibleTextColor(wanted, background, GetSysColor(COLOR_GRAYTEXT)));
+  SetBkColor(dc, background);
+  return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+}
+
+bool Form1::onCreate(const CREATESTRUCTW& create) {
+  for (const ControlSpec& spec : kForm1Controls) {
+    const std::wstring text = toWide(spec.text);
+    const HWND child = CreateWindowExW(
+        spec.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0, controlClass(spec.kind),
+        text.c_str(), controlStyle(spec.kind), 0, 0, 0, 0, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), create.hInstance, nullptr);
+    if (child == nullptr)
+      return false;
+    // No length limit: the default of 32767 units would cut a long paste short.
+    if (spec.kind == ControlKind::TextBox)
+      SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
+  }
+  if (!SetWindowSubclass(control(ControlId::Text1), text1Proc, kText1SubclassId,
+                         reinterpret_cast<DWORD_PTR>(this))) {
+    return false;
+  }
+  lastFocus_ = control(ControlId::Command1);
+  applyDpi(dpiForWindow(window_));
+  sizeWindowForClient(nullptr);
+  return true;
+}
+
+void Form1::applyDpi(int dpi) {
+  dpi_ = dpi;
+  // New fonts and icons are handed out before the old ones are released.
+  NONCLIENTMETRICSW metrics = nonClientMetricsForDpi(dpi);
+  UniqueFont defaultFont(CreateFontIndirectW(&metrics.lfMessageFont));
+  std::array<UniqueFont, 3> labelFonts{createFont(kLabelFont12, dpi), createFont(kLabelFont9, dpi),
+                                       createFont(kLabelFont7_5, dpi)};
+  for (const ControlSpec& spec : kForm1Controls) {
+    const HWND child = control(spec.id);
+    MoveWindow(child, twipsToPixels(spec.left, dpi), twipsToPixels(spec.top, dpi),
+               twipsToPixels(spec.width, dpi), twipsToPixels(spec.height, dpi), TRUE);
+    HFONT font = defaultFont.get();
+    if (spec.font) {
+      font = spec.font->tenthsOfPoint == kLabelFont12.tenthsOfPoint  ? labelFonts[0].get()
+             : spec.font->tenthsOfPoint == kLabelFont9.tenthsOfPoint ? labelFonts[1].get()
+                                                                     : labelFonts[2].get();
+    }
+    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  defaultFont_ = std::move(defaultFont);
+  labelFonts_ = std::move(labelFonts);
+
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+  auto loadIcon = [&](int metric) {
+    const int size = systemMetricForDpi(metric, dpi);
+    return UniqueIcon(static_cast<HICON>(
+        LoadImageW(instance, MAKEINTRESOURCEW(QUENVAR_ICON_ID), IMAGE_ICON, size, size, 0)));
+  };
+  UniqueIcon big = loadIcon(SM_CXICON);
+  UniqueIcon small = loadIcon(SM_CXSMICON);
+  SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+  SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+  bigIcon_ = std::move(big);
+  smallIcon_ = std::move(small);
+}
+
+void Form1::sizeWindowForClient(const RECT* suggested) {
+  const RECT frame =
+      windowRectForClient(twipsToPixels(kClientWidthTwips, dpi_),
+                          twipsToPixels(kClientHeightTwips, dpi_), kFormStyle, kFormExStyle, dpi_);
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  if (suggested == nullptr)
+    flags |= SWP_NOMOVE;
+  SetWindowPos(window_, nullptr, suggested ? suggested->left : 0, suggested ? suggested->top : 0,
+               frame.right - frame.left, frame.bottom - frame.top, flags);
+}
+
+void Form1::onDpiChanged(int dpi, const RECT& suggested) {
+  applyDpi(dpi);
+  sizeWindowForClient(&suggested);
+}
+
+void Form1::onActivate(bool active) {
+  // Keep the focused control across deactivation, as a dialog does.
+  if (!active) {
+    const HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(window_, focus))
+      lastFocus_ = focus;
+    return;
+  }
+  SetFocus(lastFocus_ != nullptr ? lastFocus_ : control(ControlId::Command1));
+}
+
+LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      onCommand(LOWORD(wParam), HIWORD(wParam));
+      return 0;
+    case WM_CTLCOLOREDIT:
+      return onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_ACTIVATE:
+      onActivate(LOWORD(wParam) != WA_INACTIVE);
+      return 0;
+    case WM_DPICHANGED:
+      onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcW(window_, message, wParam, lParam);
+  }
+}
+
+LRESULT CALLBACK Form1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message == WM_NCCREATE) {
+    form = new (std::nothrow) Form1(window);
+    if (form == nullptr)
+      return FALSE;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  }
+  if (form == nullptr)
+    return DefWindowProcW(window, message, wParam, lParam);
+  if (message == WM_CREATE) {
+    bool created = false;
+    try {
+      created = form->onCreate(*reinterpret_cast<const CREATESTRUCTW*>(lParam));
+    } catch (...) {
+    }
+    return created ? 0 : -1;
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    delete form;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  // No exception may cross back into the system's message dispatch.
+  try {
+    return form->handle(message, wParam, lParam);
+  } catch (...) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace
+
+HWND createForm1(HINSTANCE instance, int showCommand) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = Form1::windowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  windowClass.lpszClassName = kForm1ClassName;
+  windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUENVAR_ICON_ID),
+                                                    IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUENVAR_ICON_ID),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return nullptr;
+  }
+  const HWND window = CreateWindowExW(kFormExStyle, kForm1ClassName, L"" QUENVAR_NAME, kFormStyle,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                      nullptr, nullptr, instance, nullptr);
+  if (window == nullptr)
+    return nullptr;
+  ShowWindow(window, showCommand);
+  UpdateWindow(window);
+  return window;
+}
+
+}  // namespace quenvar::ui
