@@ -5,7 +5,8 @@
 #   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] PROGRAM.exe [ARGS...]
 #
 # --dpi      logical DPI of the prefix (96 unless given)
-# --scheme   "test" (default) sets the Windows 10 scroll-bar colour; "plain" keeps Wine's own
+# --scheme   "test" (default) sets the Windows 10 scroll-bar colour and runs in a Wine desktop;
+#            "plain" keeps Wine's own colours and top-level windows
 # --desktop  run inside a Wine virtual desktop of that size (draws window frames)
 # --prepare  only make the prefix (PROGRAM is then not given)
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) the program runs on a private Xvfb display.
@@ -59,6 +60,10 @@ registry_file() {
     printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:%08x\r\n' "$dpi"
     if [[ $scheme == test ]]; then
       printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Colors]\r\n"Scrollbar"="200 200 200"\r\n'
+      # Tests run inside one Wine desktop window: without a window manager, every top-level
+      # window that closes on the bare X display costs a two-second wait.
+      printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
+      printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1280x1024"\r\n'
     fi
   } | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; }
 }

@@ -317,8 +317,20 @@ void Form1::sizeWindowForClient(const RECT* suggested) {
   UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
   if (suggested == nullptr)
     flags |= SWP_NOMOVE;
-  SetWindowPos(window_, nullptr, suggested ? suggested->left : 0, suggested ? suggested->top : 0,
-               frame.right - frame.left, frame.bottom - frame.top, flags);
+  const int x = suggested ? suggested->left : 0, y = suggested ? suggested->top : 0;
+  int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  SetWindowPos(window_, nullptr, x, y, width, height, flags);
+  // The frame the system really drew may differ from the computed one (a system that does not
+  // scale the caption with the DPI, say); correct by what the client area came out as.
+  RECT client{};
+  GetClientRect(window_, &client);
+  const int wantWidth = twipsToPixels(kClientWidthTwips, dpi_);
+  const int wantHeight = twipsToPixels(kClientHeightTwips, dpi_);
+  if (client.right != wantWidth || client.bottom != wantHeight) {
+    width += wantWidth - client.right;
+    height += wantHeight - client.bottom;
+    SetWindowPos(window_, nullptr, x, y, width, height, flags);
+  }
 }
 
 void Form1::onDpiChanged(int dpi, const RECT& suggested) {

@@ -1,0 +1,288 @@
+// End to end: the real Quenvar.exe, worked from another process as a user would.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quenvar_driver.h"
+
+namespace {
+
+using namespace quenvar::e2e;
+using quenvar::ui::ControlId;
+
+const std::wstring kHint = L"在此输入已经失效的资源链接";
+const std::wstring kLink = L"https://pan.baidu.com/share/link?shareid=42&uk=1234567890";
+const std::wstring kHome = L"http://pan.baidu.com/share/home?uk=1234567890";
+
+std::string narrow(const std::wstring& s) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr,
+                                       0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), size, nullptr,
+                      nullptr);
+  return out;
+}
+
+// Takes the next notice and checks that it is a proper one with this text.
+void expectNotice(QuenvarProcess& app, const std::wstring& text) {
+  const auto notice = app.takeNotice();
+  ASSERT_TRUE(notice) << "no notice appeared; expected \"" << narrow(text) << "\"";
+  EXPECT_EQ(narrow(notice->text), narrow(text));
+  EXPECT_EQ(narrow(notice->caption), "Quenvar");
+  EXPECT_EQ(notice->visibleButtons, 1);
+  EXPECT_EQ(notice->okButtons, 1);
+  EXPECT_FALSE(notice->hasIcon);
+  EXPECT_TRUE(app.noNotice()) << "a second notice followed \"" << narrow(text) << "\"";
+  EXPECT_TRUE(app.running());
+}
+
+class Quenvar : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(app.form(), nullptr) << "Form1 did not appear"; }
+  QuenvarProcess app;
+};
+
+// ---- Form1 as it first appears ----
+
+struct Geometry {
+  ControlId id;
+  const char* name;
+  const wchar_t* kind;
+  const wchar_t* text;
+  RECT at96, at144;  // left, top, right, bottom in client pixels
+};
+
+constexpr RECT box(int left, int top, int width, int height) {
+  return {left, top, left + width, top + height};
+}
+
+const Geometry kControls[] = {
+    {ControlId::Label1, "Label1", L"Static", L"失效的链接：", box(6, 24, 96, 21),
+     box(9, 36, 144, 32)},
+    {ControlId::Text1, "Text1", L"Edit", L"在此输入已经失效的资源链接", box(121, 21, 235, 27),
+     box(182, 32, 353, 41)},
+    {ControlId::Label2, "Label2", L"Static", L"修复后的链接:", box(4, 75, 112, 37),
+     box(6, 113, 168, 56)},
+    {ControlId::Text2, "Text2", L"Edit", L"", box(120, 78, 233, 28), box(180, 117, 350, 42)},
+    {ControlId::Command1, "Command1", L"Button", L"修复链接", box(55, 128, 107, 33),
+     box(83, 192, 161, 50)},
+    {ControlId::Command2, "Command2", L"Button", L"复制已修复链接", box(204, 128, 107, 33),
+     box(306, 192, 161, 50)},
+    {ControlId::Label3, "Label3", L"Static", L"By", box(337, 150, 18, 19), box(506, 225, 27, 29)},
+    {ControlId::Label4, "Label4", L"Static", L"Zek", box(357, 152, 23, 16), box(536, 228, 35, 24)},
+};
+
+TEST_F(Quenvar, Form1HasItsCaptionSizeAndControls) {
+  const int dpi = settings().dpi;
+  ASSERT_TRUE(dpi == 96 || dpi == 144) << "no expectations for " << dpi << " DPI";
+  EXPECT_EQ(narrow(windowText(app.form())), "Quenvar");
+  RECT client{};
+  GetClientRect(app.form(), &client);
+  EXPECT_EQ(client.right, dpi == 96 ? 387 : 581);
+  EXPECT_EQ(client.bottom, dpi == 96 ? 170 : 255);
+  EXPECT_EQ(GetMenu(app.form()), nullptr);
+
+  int children = 0;
+  for (HWND c = GetWindow(app.form(), GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+    ++children;
+  EXPECT_EQ(children, 8);
+
+  for (const Geometry& g : kControls) {
+    SCOPED_TRACE(g.name);
+    const HWND control = app.control(g.id);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(narrow(className(control)), narrow(g.kind));
+    EXPECT_EQ(narrow(windowText(control)), narrow(g.text));
+    const RECT r = rectInClient(control, app.form());
+    const RECT& want = dpi == 96 ? g.at96 : g.at144;
+    EXPECT_EQ(r.left, want.left);
+    EXPECT_EQ(r.top, want.top);
+    EXPECT_EQ(r.right - r.left, want.right - want.left);
+    EXPECT_EQ(r.bottom - r.top, want.bottom - want.top);
+    const LONG style = GetWindowLongW(control, GWL_STYLE);
+    if (g.kind == std::wstring(L"Edit")) {
+      EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY))
+          << "text boxes are single-line and editable";
+      EXPECT_GT(SendMessageW(control, EM_GETLIMITTEXT, 0, 0), 0x7FFF0000) << "no length limit";
+    }
+  }
+}
+
+TEST_F(Quenvar, FixedBorderWithCloseAndMinimizeBoxes) {
+  const LONG style = GetWindowLongW(app.form(), GWL_STYLE);
+  EXPECT_TRUE(style & WS_SYSMENU);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+}
+
+// ---- Keyboard ----
+
+TEST_F(Quenvar, FocusStartsOnCommand1AndTabWalksTheControls) {
+  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }))
+      << "focus starts on Command1";
+  const ControlId order[] = {ControlId::Text1, ControlId::Text2, ControlId::Command2,
+                             ControlId::Command1, ControlId::Text1};
+  for (ControlId next : order) {
+    app.pressKey(app.focus(), VK_TAB);
+    EXPECT_TRUE(
+        waitUntil([&] { return app.focus() == app.control(next); }, std::chrono::seconds(3)))
+        << "Tab should reach control " << static_cast<int>(next);
+  }
+  EXPECT_EQ(narrow(app.text(ControlId::Text1)), narrow(kHint)) << "Tab does not clear the hint";
+}
+
+// ---- Repair ----
+
+TEST_F(Quenvar, RepairOutcomesThroughTheWindow) {
+  struct Step {
+    const char* name;
+    std::wstring text1;
+    std::wstring notice;
+    std::wstring text2After;
+  };
+  const Step steps[] = {
+      {"hint still there", kHint, L"暂不支持此链接...", L""},
+      {"empty input", L"", L"暂不支持此链接...", L""},
+      {"a share link", kLink, L"修复成功", kHome},
+      {"unsupported keeps the earlier link", kLink + L" ", L"暂不支持此链接...", kHome},
+      {"the same link again", kLink, L"修复成功", kHome},
+      {"a short input with the marker", L"=abc", L"修复成功",
+       L"http://pan.baidu.com/share/home?uk==abc"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    app.setText(ControlId::Text1, s.text1);
+    app.click(ControlId::Command1);
+    expectNotice(app, s.notice);
+    EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(s.text2After));
+    EXPECT_EQ(narrow(app.text(ControlId::Text1)), narrow(s.text1)) << "repair leaves Text1 alone";
+  }
+}
+
+TEST_F(Quenvar, LinkTypedAfterTheHintIsRepaired) {
+  // Tab in (which keeps the hint), go to the end, type the link.
+  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }));
+  app.pressKey(app.focus(), VK_TAB);
+  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Text1); }));
+  app.pressKey(app.control(ControlId::Text1), VK_END);
+  app.type(app.control(ControlId::Text1), kLink);
+  ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kHint + kLink; }))
+      << narrow(app.text(ControlId::Text1));
+  app.click(ControlId::Command1);
+  expectNotice(app, L"修复成功");
+  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+}
+
+// ---- Copy ----
+
+const std::wstring kEarlier = L"what the user copied earlier";
+
+class QuenvarCopy : public Quenvar {
+ protected:
+  void SetUp() override {
+    Quenvar::SetUp();
+    ASSERT_TRUE(clipboard.put(kEarlier));
+  }
+  void repair(const std::wstring& link, const std::wstring& notice) {
+    app.setText(ControlId::Text1, link);
+    app.click(ControlId::Command1);
+    expectNotice(app, notice);
+  }
+  void expectClipboardUntouched() {
+    EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kEarlier));
+    EXPECT_TRUE(clipboard.hasPrivateFormat());
+  }
+  ClipboardUser clipboard;
+};
+
+TEST_F(QuenvarCopy, CopyReplacesEverythingOnTheClipboardWithTheLink) {
+  repair(kLink, L"修复成功");
+  app.click(ControlId::Command2);
+  expectNotice(app, L"链接已复制到剪贴板");
+  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+  EXPECT_FALSE(clipboard.hasPrivateFormat()) << "the earlier contents are gone";
+}
+
+TEST_F(QuenvarCopy, CopyAfterAnUnsupportedRepairCopiesTheEarlierLink) {
+  repair(kLink, L"修复成功");
+  repair(L"no key here", L"暂不支持此链接...");
+  app.click(ControlId::Command2);
+  expectNotice(app, L"链接已复制到剪贴板");
+  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+}
+
+TEST_F(QuenvarCopy, TextTheUserPutInText2IsCopiedUnchanged) {
+  const std::wstring edited = L"  自己改过的 text\twith tab ";
+  app.setText(ControlId::Text2, edited);
+  app.click(ControlId::Command2);
+  expectNotice(app, L"链接已复制到剪贴板");
+  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(edited));
+}
+
+TEST_F(QuenvarCopy, EmptyText2LeavesTheClipboardAlone) {
+  app.click(ControlId::Command2);
+  expectNotice(app, L"没有可复制的链接，请先修复链接");
+  expectClipboardUntouched();
+}
+
+TEST_F(QuenvarCopy, BusyClipboardIsReportedAndTheProgramCarriesOn) {
+  repair(kLink, L"修复成功");
+  {
+    ClipboardHolder holder;
+    ASSERT_TRUE(holder.holding());
+    app.click(ControlId::Command2);
+    expectNotice(app, L"复制失败，剪贴板暂时无法使用，请稍后重试");
+    EXPECT_TRUE(app.running());
+    holder.release();
+  }
+  expectClipboardUntouched();
+  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+  app.click(ControlId::Command2);
+  expectNotice(app, L"链接已复制到剪贴板");
+  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+}
+
+TEST_F(QuenvarCopy, ClipboardReleasedWithinTheRetryIsWrittenWithoutComplaint) {
+  repair(kLink, L"修复成功");
+  ClipboardHolder holder;
+  ASSERT_TRUE(holder.holding());
+  app.click(ControlId::Command2);
+  Sleep(250);
+  holder.release();
+  expectNotice(app, L"链接已复制到剪贴板");
+  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+}
+
+// ---- Text1's hint ----
+
+TEST_F(Quenvar, FirstClickClearsTheHintAndLaterClicksKeepThePastedLink) {
+  const HWND text1 = app.control(ControlId::Text1);
+  app.clickIn(text1);
+  ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1).empty(); }))
+      << narrow(app.text(ControlId::Text1));
+  app.type(text1, kLink);
+  ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kLink; }));
+  app.clickIn(text1);
+  app.clickIn(text1);
+  EXPECT_FALSE(waitUntil([&] { return app.text(ControlId::Text1) != kLink; },
+                         std::chrono::milliseconds(500)))
+      << "a later click threw away the link: " << narrow(app.text(ControlId::Text1));
+  app.click(ControlId::Command1);
+  expectNotice(app, L"修复成功");
+  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+}
+
+// ---- Lifetime ----
+
+TEST_F(Quenvar, ClosingForm1EndsTheProgram) {
+  EXPECT_EQ(app.closeAndWait(), 0u);
+}
+
+TEST_F(Quenvar, ClosingWorksAfterNotices) {
+  app.click(ControlId::Command1);
+  expectNotice(app, L"暂不支持此链接...");
+  EXPECT_EQ(app.closeAndWait(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration (Linux, Linux with sanitizers, Windows
+# x86_64 and i686) and runs every test. Ends with one summary line; exits non-zero on failure.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+tools/bootstrap.sh || exit 1
+
+presets=(native native-asan win64 win32)
+mkdir -p build
+passed=0 failed=0 broken=()
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  if ! cmake --preset "$preset" -DQUENVAR_WERROR=ON >"build/$preset.log" 2>&1 ||
+     ! cmake --build --preset "$preset" >>"build/$preset.log" 2>&1; then
+    cat "build/$preset.log"
+    broken+=("$preset (build)")
+    failed=$((failed + 1))
+    rm -f "build/$preset.log"
+    continue
+  fi
+  rm -f "build/$preset.log"
+  out=$(ctest --preset "$preset" 2>&1)
+  status=$?
+  echo "$out"
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' <<<"$out" | tail -1)
+  if [[ -z $line ]]; then
+    broken+=("$preset (no tests ran)")
+    failed=$((failed + 1))
+    continue
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
+  bad=$(sed -E 's/.*, ([0-9]+) tests failed.*/\1/' <<<"$line")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  [[ $status -eq 0 ]] || broken+=("$preset")
+done
+
+[[ ${#broken[@]} -eq 0 ]] || echo "failing: ${broken[*]}"
+echo "summary: $passed passed, $failed failed"
+[[ $failed -eq 0 && ${#broken[@]} -eq 0 ]]
