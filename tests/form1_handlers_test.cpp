@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,6 +27,7 @@ const std::u16string kHome = u"http://pan.baidu.com/share/home?uk=1234567890";
 
 struct RepairCase {
   const char* name;
+  friend void PrintTo(const RepairCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(FakeForm1&)> arrange;
   std::u16string expectedText2;
   std::u16string_view expectedNotice;
@@ -108,6 +111,7 @@ TEST(RepairCommandRepeated, SameInputGivesSameResultEachTime) {
 
 struct CopyCase {
   const char* name;
+  friend void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(FakeForm1&)> arrange;
   std::optional<std::u16string> expectedClipboard;
   std::u16string_view expectedNotice;
@@ -209,6 +213,7 @@ struct HintStep {
 
 struct HintCase {
   const char* name;
+  friend void PrintTo(const HintCase& c, std::ostream* os) { *os << c.name; }
   std::vector<HintStep> steps;
   std::u16string expectedText1;
   ui::ColorValue expectedColor;

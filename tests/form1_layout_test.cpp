@@ -1,6 +1,8 @@
 // Twips to pixels and the hint's colour fallback: the arithmetic the window is laid out with.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "form1_layout.h"
 #include "test_support.h"
 #include "text_color.h"
@@ -11,6 +13,7 @@ namespace ui = quenvar::ui;
 
 struct PixelCase {
   const char* name;
+  friend void PrintTo(const PixelCase& c, std::ostream* os) { *os << c.name; }
   int twips, dpi, pixels;
 };
 
@@ -44,6 +47,7 @@ TEST(Form1Layout, EveryValueIsWholePixelsAt96Dpi) {
 
 struct FontHeightCase {
   const char* name;
+  friend void PrintTo(const FontHeightCase& c, std::ostream* os) { *os << c.name; }
   int tenths, dpi, height;
 };
 const FontHeightCase kFontHeights[] = {
@@ -59,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FontHeight, testing::ValuesIn(kFontHeights),
 
 struct ColorCase {
   const char* name;
+  friend void PrintTo(const ColorCase& c, std::ostream* os) { *os << c.name; }
   ui::ColorValue text, background, expected;
 };
 constexpr ui::ColorValue kGray = 0x6D6D6D;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "test_support.h"
 
 #include <algorithm>
@@ -25,6 +27,7 @@ std::u16string home(std::u16string_view key) {
 
 struct Case {
   const char* name;
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
   std::u16string input;
   std::optional<std::u16string> expected;  // nullopt: unsupported
 };

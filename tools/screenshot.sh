@@ -24,6 +24,10 @@ shoot() {
   done
   sleep 1
   import -window root -crop "${size}+0+0" +repage "$out"
+  # Keep just the window: trim the desktop around it.
+  local desktop
+  desktop=$(convert "$out" -gravity SouthEast -crop 1x1+0+0 -format '%[pixel:p{0,0}]' info:)
+  convert "$out" -bordercolor "$desktop" -border 1 -trim +repage "$out"
   WINEPREFIX=$(dirname "$here")/build/wine/${scheme:-plain}-${dpi:-96} wineserver -k 2>/dev/null || true
   wait "$runner" 2>/dev/null || true
 }

@@ -73,6 +73,11 @@ make_prefix() {
   rm -rf "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || { echo "wine-run.sh: wineboot failed for $WINEPREFIX" >&2; return 1; }
   wineserver -w
+  # Debian keeps Wine's own fonts (Marlett draws the caption buttons) where this Wine does not
+  # look; the prefix's font folder is always searched.
+  if compgen -G "/usr/share/wine/fonts/*.ttf" >/dev/null; then
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
   local reg=$root/$scheme-$dpi.reg
   registry_file >"$reg"
   wine regedit "$reg" >/dev/null 2>&1 || { echo "wine-run.sh: loading $reg failed" >&2; return 1; }
