@@ -411,11 +411,7 @@ HWND createForm1(HINSTANCE instance, int showCommand) {
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   windowClass.lpszClassName = kForm1ClassName;
-  windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUENVAR_ICON_ID),
-                                                    IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
-  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(QUENVAR_ICON_ID),
-                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  // No class icons: Form1 sets its own, at the sizes its DPI asks for, before it is shown.
   if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     return nullptr;
   }

@@ -1,0 +1,17 @@
+# After CPack: SHA256SUMS over the zips and the exes they hold, in the format `sha256sum -c`
+# reads. The exes are named by their path inside the unpacked zips.
+set(lines "")
+foreach(zip IN LISTS CPACK_PACKAGE_FILES)
+  file(SHA256 ${zip} hash)
+  get_filename_component(name ${zip} NAME)
+  string(APPEND lines "${hash}  ${name}\n")
+endforeach()
+foreach(entry IN LISTS CPACK_QUENVAR_EXES)
+  string(REPLACE "=" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 path)
+  file(SHA256 ${path} hash)
+  string(APPEND lines "${hash}  ${name}\n")
+endforeach()
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS "${lines}")
+message(STATUS "SHA256SUMS written to ${CPACK_PACKAGE_DIRECTORY}")
