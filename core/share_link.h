@@ -28,4 +28,9 @@ struct RepairResult {
 // Lengths are in UTF-16 code units; nothing is trimmed, folded or decoded.
 RepairResult repairShareLink(std::u16string_view input);
 
+// The user key repairShareLink would put after the prefix, as a view into `input`; nullopt when
+// the input is unsupported. Only the last MarkerOffset units of the input decide the outcome, so
+// callers that stream may pass just those.
+std::optional<std::u16string_view> findUserKey(std::u16string_view input);
+
 }  // namespace quenvar

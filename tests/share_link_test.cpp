@@ -7,6 +7,8 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <cctype>
 #include <optional>
 #include <string>
@@ -127,6 +129,34 @@ TEST(RepairShareLinkProperties, MarkerPositionScan) {
 
 TEST(RepairShareLinkProperties, PrefixIsTheServiceHomePage) {
   EXPECT_EQ(show(quenvar::kHomeLinkPrefix), "http://pan.baidu.com/share/home?uk=");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RepairShareLinkProperties, OnlyTheLastElevenUnitsDecide) {
+  // Streaming callers pass only the tail; it must give the same outcome as the whole text.
+  std::uint32_t state = 12345;
+  auto next = [&] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  const char16_t alphabet[] = {u'=', u'a', u'1', u' ', u'\r', 0xD83D, 0xDE00, 0x4E2D};
+  for (int round = 0; round < 5000; ++round) {
+    std::u16string input(next() % 30, u'x');
+    for (char16_t& c : input)
+      c = alphabet[next() % std::size(alphabet)];
+    const std::u16string_view tail =
+        std::u16string_view(input).substr(input.size() - std::min<std::size_t>(11, input.size()));
+    const auto whole = quenvar::findUserKey(input);
+    const auto fromTail = quenvar::findUserKey(tail);
+    ASSERT_EQ(whole.has_value(), fromTail.has_value()) << show(input);
+    if (whole) {
+      EXPECT_EQ(show(*whole), show(*fromTail)) << show(input);
+    }
+    EXPECT_EQ(quenvar::repairShareLink(input).repaired(), whole.has_value());
+  }
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what building and testing Quenvar needs on Debian/Ubuntu, and only what is missing.
+# Installs what building, testing and benchmarking Quenvar needs on Debian/Ubuntu, and only what
+# is missing.
 # A second run with everything present returns in a few seconds.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest clang-format
+  clang libclang-rt-14-dev libbenchmark-dev time bc
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 wine32:i386 fonts-wine
   xvfb xauth fonts-wqy-microhei imagemagick

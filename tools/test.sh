@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every configuration (Linux, Linux with sanitizers, Windows
-# x86_64 and i686) and runs every test. Ends with one summary line; exits non-zero on failure.
+# Installs what is missing, builds every configuration (Linux, Linux with sanitizers, the fuzz
+# target, Windows x86_64 and i686) and runs every test. Ends with one summary line; exits non-zero
+# on failure.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 tools/bootstrap.sh || exit 1
 
-presets=(native native-asan win64 win32)
+presets=(native native-asan fuzz win64 win32)
 mkdir -p build
 passed=0 failed=0 broken=()
 for preset in "${presets[@]}"; do

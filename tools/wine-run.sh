@@ -9,6 +9,7 @@
 #            "plain" keeps Wine's own colours and top-level windows
 # --desktop  run inside a Wine virtual desktop of that size (draws window frames)
 # --prepare  only make the prefix (PROGRAM is then not given)
+# --no-display  run without any X display (console programs)
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) the program runs on a private Xvfb display.
 # The program's exit status is passed through.
 set -euo pipefail
@@ -19,12 +20,14 @@ dpi=96
 scheme=test
 desktop=
 prepare=
+no_display=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --dpi) dpi=$2; shift 2 ;;
     --scheme) scheme=$2; shift 2 ;;
     --desktop) desktop=$2; shift 2 ;;
     --prepare) prepare=1; shift ;;
+    --no-display) no_display=1; shift ;;
     --) shift; break ;;
     -*) echo "wine-run.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
@@ -37,10 +40,14 @@ mkdir -p "$root"
 root=$(cd "$root" && pwd)
 export WINEPREFIX=$root/$scheme-$dpi
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
+export LC_ALL=C.UTF-8
 # No Mono or Gecko installer prompts, no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-if [[ -z ${QUENVAR_IN_XVFB:-} && ( -z ${DISPLAY:-} || -n ${QUENVAR_HEADLESS:-} ) ]]; then
+if [[ -n $no_display ]]; then
+  unset DISPLAY WAYLAND_DISPLAY
+elif [[ -z ${QUENVAR_IN_XVFB:-} && ( -z ${DISPLAY:-} || -n ${QUENVAR_HEADLESS:-} ) ]]; then
   command -v xvfb-run >/dev/null || { echo "wine-run.sh: xvfb-run is missing; run tools/bootstrap.sh" >&2; exit 2; }
   args=(--dpi "$dpi" --scheme "$scheme")
   [[ -n $desktop ]] && args+=(--desktop "$desktop")

@@ -35,6 +35,13 @@ BOOL CALLBACK findShown(HWND window, LPARAM data) {
   return TRUE;
 }
 
+BOOL CALLBACK closeWindowsOf(HWND window, LPARAM data) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == reinterpret_cast<Search*>(data)->pid) PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
 std::wstring windowsPath(const char* path) {
   std::string p = path;
   if (!p.empty() && p[0] == '/')
@@ -76,15 +83,7 @@ Run timeOne(const std::wstring& exe) {
   }
   // Close it as a user would; force only if it does not end.
   Search close{process.dwProcessId, false};
-  EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == reinterpret_cast<Search*>(data)->pid)
-          PostMessageW(window, WM_CLOSE, 0, 0);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&close));
+  EnumWindows(closeWindowsOf, reinterpret_cast<LPARAM>(&close));
   if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0)
     TerminateProcess(process.hProcess, 1);
   CloseHandle(process.hThread);

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# quenvar-cli as a user runs it: arguments, standard input, CRLF files, a line of several
+# megabytes, invalid UTF-8, empty input, options and exit statuses.
+#   cli_test.sh PROGRAM [RUNNER...]    e.g. cli_test.sh quenvar-cli.exe tools/wine-run.sh --no-display
+set -uo pipefail
+program=$1
+shift
+runner=("$@")
+native=$([[ ${#runner[@]} -eq 0 ]] && echo yes || echo no)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+P=http://pan.baidu.com/share/home?uk=
+passed=0 failed=0
+
+# check NAME STATUS STDOUT STDERR-PATTERN STDIN-FILE -- ARGS...
+check() {
+  local name=$1 want_status=$2 want_out=$3 want_err=$4 stdin=$5
+  shift 6
+  local status=0
+  "${runner[@]}" "$program" "$@" <"$stdin" >"$work/out" 2>"$work/err" || status=$?
+  printf '%s' "$want_out" >"$work/want"
+  local problems=()
+  [[ $status -eq $want_status ]] || problems+=("exit status $status, expected $want_status")
+  cmp -s "$work/out" "$work/want" || problems+=("stdout differs: $(head -c 300 "$work/out" | od -c | head -5)")
+  if [[ -n $want_err ]] && ! grep -q -- "$want_err" "$work/err"; then
+    problems+=("stderr lacks '$want_err': $(head -c 300 "$work/err")")
+  fi
+  if [[ ${#problems[@]} -eq 0 ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n' "$name"
+    printf '  %s\n' "${problems[@]}"
+  fi
+}
+
+printf '' >"$work/empty"
+printf 'https://pan.baidu.com/share/link?shareid=1&uk=1234567890\nnot a link\n=abc\n' >"$work/lf"
+printf 'a?uk=1111111111\r\nb?uk=2222222222\r\n\r\nc?uk=3333333333' >"$work/crlf"
+printf 'x?uk=1234567890\nbad \xff\xfe byte\ny?uk=0987654321\n' >"$work/invalid"
+printf '链接=一二三四五六七八九十\nx=12345678\xf0\x9f\x98\x80\n' >"$work/chinese"
+{ head -c $((5 * 1024 * 1024)) /dev/zero | tr '\0' 'q'; printf '=5555555555\nz?uk=6666666666\n'; } >"$work/long"
+
+check "arguments, one unsupported" 1 "${P}1234567890"$'\n\n'"${P}=abc"$'\n' "第 2 行：暂不支持此链接..." \
+  "$work/empty" -- "x?uk=1234567890" "x?uk=123" "=abc"
+check "arguments, all repaired" 0 "${P}1234567890"$'\n' "" "$work/empty" -- "x?uk=1234567890"
+check "Chinese argument" 0 "${P}一二三四五六七八九十"$'\n' "" "$work/empty" -- "链接=一二三四五六七八九十"
+check "argument outside the BMP counts two units" 0 "${P}12345678😀"$'\n' "" "$work/empty" -- "x=12345678😀"
+check "standard input without arguments" 1 "${P}1234567890"$'\n\n'"${P}=abc"$'\n' "第 2 行：暂不支持此链接..." "$work/lf" --
+check "dash reads standard input" 1 "${P}1234567890"$'\n\n'"${P}=abc"$'\n' "" "$work/lf" -- -
+check "arguments around standard input" 1 "${P}9999999999"$'\n'"${P}1234567890"$'\n\n'"${P}=abc"$'\n' \
+  "第 3 行" "$work/lf" -- "=9999999999" -
+check "CRLF file" 1 "${P}1111111111"$'\n'"${P}2222222222"$'\n\n'"${P}3333333333"$'\n' "第 3 行" "$work/crlf" --
+check "empty input" 0 "" "" "$work/empty" --
+check "invalid UTF-8 line" 1 "${P}1234567890"$'\n\n'"${P}0987654321"$'\n' "第 2 行：不是有效的 UTF-8 文本" "$work/invalid" --
+check "UTF-8 input counts UTF-16 units" 0 "${P}一二三四五六七八九十"$'\n'"${P}12345678😀"$'\n' "" "$work/chinese" --
+check "a line of five megabytes" 0 "${P}5555555555"$'\n'"${P}6666666666"$'\n' "" "$work/long" --
+check "double dash ends options" 0 "${P}1234567890"$'\n' "" "$work/empty" -- -- "-x=1234567890"
+check "unknown option" 2 "" "未知选项 --bogus" "$work/empty" -- --bogus
+check "version" 0 $'quenvar-cli 1.00\n' "" "$work/empty" -- --version
+status=0
+"${runner[@]}" "$program" --help >"$work/help" 2>&1 </dev/null || status=$?
+if [[ $status -eq 0 ]] && grep -q "用法: quenvar-cli" "$work/help" && grep -q "退出状态" "$work/help"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1)); echo "FAIL help (status $status)"
+fi
+
+if [[ $native == yes ]]; then
+  # Failures of the streams themselves.
+  check "standard input that cannot be read" 2 "" "读取标准输入失败" / --
+  status=0
+  "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
+  if [[ $status -eq 2 ]] && grep -q "写入标准输出失败" "$work/err"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL full disk (status $status)"; fi
+
+  # Memory stays flat: a 100 MB input, as one line and as many.
+  # Not under the sanitizers, whose shadow memory is not the program's.
+  if [[ -x /usr/bin/time && -z ${QUENVAR_SANITIZED:-} ]]; then
+    for shape in one-line many-lines; do
+      if [[ $shape == one-line ]]; then
+        { head -c $((100 * 1024 * 1024)) /dev/zero | tr '\0' 'q'; printf '=1234567890\n'; } >"$work/big"
+      else
+        yes 'https://pan.baidu.com/share/link?shareid=42&uk=1234567890' | head -c $((100 * 1024 * 1024)) >"$work/big"
+      fi
+      /usr/bin/time -f '%M' -o "$work/rss" "$program" <"$work/big" >/dev/null 2>&1
+      rss=$(tail -1 "$work/rss")
+      if [[ $rss -lt 10240 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL memory, $shape: ${rss} KB"; fi
+      echo "peak memory on 100 MB input ($shape): ${rss} KB"
+    done
+  fi
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]

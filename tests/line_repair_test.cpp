@@ -1,0 +1,101 @@
+// The command line's line reader: splitting, terminators, UTF-8 checking and counting in UTF-16
+// code units, whatever the chunks the input arrives in.
+#include "line_repair.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using quenvar::cli::LineOutcome;
+using quenvar::cli::LineRepairer;
+
+// Each line as the program would print it: the home link, "-" for unsupported, "!" for invalid.
+std::vector<std::string> run(const std::string& input, std::size_t chunk) {
+  std::vector<std::string> lines;
+  LineRepairer repairer;
+  auto onLine = [&](const quenvar::cli::LineResult& r) {
+    if (r.outcome == LineOutcome::Repaired) {
+      std::string link(quenvar::cli::homeLinkPrefixUtf8());
+      quenvar::cli::appendUtf8(link, r.key);
+      lines.push_back(link);
+    } else {
+      lines.push_back(r.outcome == LineOutcome::Unsupported ? "-" : "!");
+    }
+  };
+  for (std::size_t at = 0; at < input.size(); at += chunk) {
+    repairer.feed(input.data() + at, std::min(chunk, input.size() - at), onLine);
+  }
+  repairer.finish(onLine);
+  return lines;
+}
+
+const std::string P = "http://pan.baidu.com/share/home?uk=";
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::vector<std::string> expected;
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+};
+
+const Case kCases[] = {
+    {"empty input has no lines", "", {}},
+    {"one link with newline", "a?uk=1234567890\n", {P + "1234567890"}},
+    {"last line without newline", "a?uk=1234567890", {P + "1234567890"}},
+    {"CRLF terminator removed", "a?uk=1234567890\r\n", {P + "1234567890"}},
+    {"empty lines are unsupported inputs", "\n\n", {"-", "-"}},
+    {"blank CRLF line", "\r\n", {"-"}},
+    {"trailing CR without LF is content", "a?uk=1234567890\r", {"-"}},
+    {"lone CR inside a line is content", "uk=12345\r67890\n", {"-"}},
+    {"CR before CRLF: only one goes", "uk=1234567890\r\r\n", {"-"}},
+    {"trailing space counts", "uk=1234567890 \n", {"-"}},
+    {"mixed outcomes line up", "=1\nno\nx=abcdefghij\n", {P + "=1", "-", P + "abcdefghij"}},
+    {"Chinese key in UTF-8", "链接=一二三四五六七八九十\n", {P + "一二三四五六七八九十"}},
+    {"character outside the BMP counts two units", "x=12345678😀\n", {P + "12345678😀"}},
+    {"eleven code points but twelve units", "=123456789😀\n", {"-"}},
+    {"overlong encoding rejected", "uk=12345678\xC0\xAF\n", {"!"}},
+    {"encoded surrogate rejected", "uk=1234567\xED\xA0\x80\n", {"!"}},
+    {"beyond U+10FFFF rejected", "uk=123456\xF4\x90\x80\x80\n", {"!"}},
+    {"stray continuation byte", "\x80uk=1234567890\n", {"!"}},
+    {"truncated sequence at line end", "uk=1234567890\xE4\xB8\n", {"!"}},
+    {"truncated sequence at end of input", "uk=1234567890\xE4", {"!"}},
+    {"invalid line does not stop the next", "\xFF\nx=1234567890\n", {"!", P + "1234567890"}},
+    {"invalid byte early in a long line",
+     std::string("\xFE") + std::string(5000, 'a') + "=1234567890\n",
+     {"!"}},
+};
+
+class LineReader : public testing::TestWithParam<Case> {};
+
+TEST_P(LineReader, GivesTheSameLinesWhateverTheChunkSize) {
+  const Case& c = GetParam();
+  for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7},
+                            std::size_t{64}, std::size_t{1} << 20}) {
+    EXPECT_EQ(run(c.input, chunk), c.expected) << "chunks of " << chunk;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineReader, testing::ValuesIn(kCases), quenvar::test::CaseName());
+
+TEST(LineReaderLongLines, KeepsOnlyTheTailOfAMultiMegabyteLine) {
+  std::string line(6u << 20, 'x');
+  line += "=一二三四五六七八九十\r\n";
+  EXPECT_EQ(run(line, 1u << 18), std::vector<std::string>{P + "一二三四五六七八九十"});
+  EXPECT_EQ(run(line, 3), std::vector<std::string>{P + "一二三四五六七八九十"});
+}
+
+TEST(TextRepair, ArgumentsInUtf16UseTheSameRule) {
+  EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890").outcome, LineOutcome::Repaired);
+  EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890\n").outcome, LineOutcome::Unsupported);
+  std::string out;
+  quenvar::cli::appendUtf8(out, u"a\xD800z");  // an unpaired surrogate cannot be written as UTF-8
+  EXPECT_EQ(out, "a\xEF\xBF\xBDz");
+}
+
+}  // namespace
