@@ -38,9 +38,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, TwipsToPixels, testing::ValuesIn(kPixelCases),
                          quenvar::test::CaseName());
 
 TEST(Form1Layout, EveryValueIsWholePixelsAt96Dpi) {
-  for (const ui::ControlSpec& spec : ui::kForm1Controls) {
-    for (int twips : {spec.left, spec.top, spec.width, spec.height}) {
-      EXPECT_EQ(twips % 15, 0) << spec.name;
+  for (const ui::ControlRow& row : ui::kForm1Controls) {
+    for (int twips : {row.left, row.top, row.width, row.height}) {
+      EXPECT_EQ(twips % 15, 0) << row.name;
     }
   }
 }

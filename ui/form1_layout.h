@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 namespace quenvar::ui {
@@ -36,7 +35,7 @@ enum class ControlId : int {
   Label4,
 };
 
-struct FontSpec {
+struct FontStyle {
   std::u16string_view face;
   int tenthsOfPoint;
   int weight;
@@ -47,39 +46,48 @@ struct FontSpec {
 
 inline constexpr std::u16string_view kLabelFace = u"微软雅黑";  // Microsoft YaHei
 inline constexpr std::uint8_t kGb2312CharSet = 134;
-inline constexpr FontSpec kLabelFont12{kLabelFace, 120, 400, kGb2312CharSet, false, false};
-inline constexpr FontSpec kLabelFont9{kLabelFace, 90, 400, kGb2312CharSet, false, false};
-inline constexpr FontSpec kLabelFont7_5{kLabelFace, 75, 400, kGb2312CharSet, true, true};
+// The fonts Form1 uses; Default is the system message font, the others are the labels' own.
+enum class FontId { Default, Label12, Label9, Label7_5, Count };
+inline constexpr std::array<FontStyle, 3> kLabelFonts{{
+    {kLabelFace, 120, 400, kGb2312CharSet, false, false},  // Label12
+    {kLabelFace, 90, 400, kGb2312CharSet, false, false},   // Label9
+    {kLabelFace, 75, 400, kGb2312CharSet, true, true},     // Label7_5
+}};
+constexpr const FontStyle& labelFont(FontId id) {
+  return kLabelFonts[static_cast<std::size_t>(id) - 1];
+}
 
-struct ControlSpec {
+struct ControlRow {
   ControlId id;
   std::string_view name;
   ControlKind kind;
   std::u16string_view text;
   int left, top, width, height;  // twips
   int tabIndex;
-  std::optional<FontSpec> font;  // nullopt: the window's default font
+  FontId font;
 };
 
 inline constexpr std::u16string_view kText1Hint = u"在此输入已经失效的资源链接";
 
 // Rows are in tab-index order: creating the controls in this order gives the dialog manager
 // its Tab sequence.
-inline constexpr std::array<ControlSpec, 8> kForm1Controls{{
+inline constexpr std::array<ControlRow, 8> kForm1Controls{{
     {ControlId::Command1, "Command1", ControlKind::PushButton, u"修复链接", 825, 1920, 1605, 495, 0,
-     std::nullopt},
+     FontId::Default},
     {ControlId::Text1, "Text1", ControlKind::TextBox, kText1Hint, 1815, 315, 3525, 405, 1,
-     std::nullopt},
+     FontId::Default},
     {ControlId::Label1, "Label1", ControlKind::Label, u"失效的链接：", 90, 360, 1440, 315, 2,
-     kLabelFont12},
+     FontId::Label12},
     {ControlId::Label2, "Label2", ControlKind::Label, u"修复后的链接:", 60, 1125, 1680, 555, 3,
-     kLabelFont12},
-    {ControlId::Text2, "Text2", ControlKind::TextBox, u"", 1800, 1170, 3495, 420, 4, std::nullopt},
+     FontId::Label12},
+    {ControlId::Text2, "Text2", ControlKind::TextBox, u"", 1800, 1170, 3495, 420, 4,
+     FontId::Default},
     {ControlId::Command2, "Command2", ControlKind::PushButton, u"复制已修复链接", 3060, 1920, 1605,
-     495, 5, std::nullopt},
-    {ControlId::Label3, "Label3", ControlKind::Label, u"By", 5055, 2250, 270, 285, 6, kLabelFont9},
+     495, 5, FontId::Default},
+    {ControlId::Label3, "Label3", ControlKind::Label, u"By", 5055, 2250, 270, 285, 6,
+     FontId::Label9},
     {ControlId::Label4, "Label4", ControlKind::Label, u"Zek", 5355, 2280, 345, 240, 7,
-     kLabelFont7_5},
+     FontId::Label7_5},
 }};
 
 constexpr bool tabIndexesAreSequential() {
@@ -90,14 +98,6 @@ constexpr bool tabIndexesAreSequential() {
   return true;
 }
 static_assert(tabIndexesAreSequential());
-
-constexpr const ControlSpec& controlSpec(ControlId id) {
-  for (const ControlSpec& spec : kForm1Controls) {
-    if (spec.id == id)
-      return spec;
-  }
-  return kForm1Controls[0];  // unreachable for a valid id
-}
 
 // Font height in pixels for a LOGFONT (negative: character height, not cell height).
 constexpr int fontHeightPixels(int tenthsOfPoint, int dpi) {

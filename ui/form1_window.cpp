@@ -59,18 +59,18 @@ const wchar_t* controlClass(ControlKind kind) {
   return L"STATIC";
 }
 
-UniqueFont createFont(const FontSpec& spec, int dpi) {
+UniqueFont createFont(const FontStyle& style, int dpi) {
   LOGFONTW font{};
-  font.lfHeight = fontHeightPixels(spec.tenthsOfPoint, dpi);
-  font.lfWeight = spec.weight;
-  font.lfItalic = spec.italic ? TRUE : FALSE;
-  font.lfUnderline = spec.underline ? TRUE : FALSE;
-  font.lfCharSet = spec.charSet;
+  font.lfHeight = fontHeightPixels(style.tenthsOfPoint, dpi);
+  font.lfWeight = style.weight;
+  font.lfItalic = style.italic ? TRUE : FALSE;
+  font.lfUnderline = style.underline ? TRUE : FALSE;
+  font.lfCharSet = style.charSet;
   font.lfOutPrecision = OUT_DEFAULT_PRECIS;
   font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
   font.lfQuality = CLEARTYPE_QUALITY;
   font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  const std::wstring face = toWide(spec.face);
+  const std::wstring face = toWide(style.face);
   lstrcpynW(font.lfFaceName, face.c_str(), LF_FACESIZE);
   return UniqueFont(CreateFontIndirectW(&font));
 }
@@ -114,8 +114,7 @@ class Form1 final : public Form1Controls {
 
   HWND window_;
   int dpi_ = USER_DEFAULT_SCREEN_DPI;
-  UniqueFont defaultFont_;
-  std::array<UniqueFont, 3> labelFonts_;  // 12 pt, 9 pt, 7.5 pt
+  std::array<UniqueFont, static_cast<std::size_t>(FontId::Count)> fonts_;
   UniqueIcon bigIcon_;
   UniqueIcon smallIcon_;
   ColorValue text1Color_ = kText1HintColor;
@@ -252,16 +251,16 @@ LRESULT Form1::onCtlColorEdit(HDC dc, HWND box) {
 }
 
 bool Form1::onCreate(const CREATESTRUCTW& create) {
-  for (const ControlSpec& spec : kForm1Controls) {
-    const std::wstring text = toWide(spec.text);
+  for (const ControlRow& row : kForm1Controls) {
+    const std::wstring text = toWide(row.text);
     const HWND child = CreateWindowExW(
-        spec.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0, controlClass(spec.kind),
-        text.c_str(), controlStyle(spec.kind), 0, 0, 0, 0, window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), create.hInstance, nullptr);
+        row.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0, controlClass(row.kind),
+        text.c_str(), controlStyle(row.kind), 0, 0, 0, 0, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)), create.hInstance, nullptr);
     if (child == nullptr)
       return false;
     // No length limit: the default of 32767 units would cut a long paste short.
-    if (spec.kind == ControlKind::TextBox)
+    if (row.kind == ControlKind::TextBox)
       SendMessageW(child, EM_SETLIMITTEXT, 0, 0);
   }
   if (!SetWindowSubclass(control(ControlId::Text1), text1Proc, kText1SubclassId,
@@ -278,23 +277,19 @@ void Form1::applyDpi(int dpi) {
   dpi_ = dpi;
   // New fonts and icons are handed out before the old ones are released.
   NONCLIENTMETRICSW metrics = nonClientMetricsForDpi(dpi);
-  UniqueFont defaultFont(CreateFontIndirectW(&metrics.lfMessageFont));
-  std::array<UniqueFont, 3> labelFonts{createFont(kLabelFont12, dpi), createFont(kLabelFont9, dpi),
-                                       createFont(kLabelFont7_5, dpi)};
-  for (const ControlSpec& spec : kForm1Controls) {
-    const HWND child = control(spec.id);
-    MoveWindow(child, twipsToPixels(spec.left, dpi), twipsToPixels(spec.top, dpi),
-               twipsToPixels(spec.width, dpi), twipsToPixels(spec.height, dpi), TRUE);
-    HFONT font = defaultFont.get();
-    if (spec.font) {
-      font = spec.font->tenthsOfPoint == kLabelFont12.tenthsOfPoint  ? labelFonts[0].get()
-             : spec.font->tenthsOfPoint == kLabelFont9.tenthsOfPoint ? labelFonts[1].get()
-                                                                     : labelFonts[2].get();
-    }
+  decltype(fonts_) fonts;
+  fonts[0] = UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont));
+  for (std::size_t i = 1; i < fonts.size(); ++i) {
+    fonts[i] = createFont(labelFont(static_cast<FontId>(i)), dpi);
+  }
+  for (const ControlRow& row : kForm1Controls) {
+    const HWND child = control(row.id);
+    MoveWindow(child, twipsToPixels(row.left, dpi), twipsToPixels(row.top, dpi),
+               twipsToPixels(row.width, dpi), twipsToPixels(row.height, dpi), TRUE);
+    const HFONT font = fonts[static_cast<std::size_t>(row.font)].get();
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
-  defaultFont_ = std::move(defaultFont);
-  labelFonts_ = std::move(labelFonts);
+  fonts_ = std::move(fonts);
 
   const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
   auto loadIcon = [&](int metric) {
