@@ -38,7 +38,8 @@ BOOL CALLBACK findShown(HWND window, LPARAM data) {
 BOOL CALLBACK closeWindowsOf(HWND window, LPARAM data) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
-  if (pid == reinterpret_cast<Search*>(data)->pid) PostMessageW(window, WM_CLOSE, 0, 0);
+  if (pid == reinterpret_cast<Search*>(data)->pid)
+    PostMessageW(window, WM_CLOSE, 0, 0);
   return TRUE;
 }
 
