@@ -48,7 +48,11 @@ struct Sample {
 Sample samplePixel(int px, int py, int size) {
   const double margin = size <= 16 ? 0.0 : 0.5 / size;
   const double half = 0.5 - margin;
-  const double stroke = std::max(0.09, 1.5 / size) / 2;
+  // Small sizes get bolder strokes and links set further apart, so the holes stay open.
+  const bool small = size <= 24;
+  const double stroke = std::max(0.09, (small ? 1.9 : 1.5) / size) / 2;
+  const double apart = small ? 0.14 : 0.115, halfLength = small ? 0.06 : 0.085,
+               radius = small ? 0.15 : 0.135;
   const int grid = 4;
   double covered = 0, glyph = 0;
   Rgb sum{0, 0, 0};
@@ -58,8 +62,9 @@ Sample samplePixel(int px, int py, int size) {
       const double y = (py + (sy + 0.5) / grid) / size;
       if (roundedSquareDistance(x, y, half, 0.2) > 0)
         continue;
-      const bool onLink = stadiumRingDistance(x, y, 0.385, 0.615, 0.085, 0.135) < stroke ||
-                          stadiumRingDistance(x, y, 0.615, 0.385, 0.085, 0.135) < stroke;
+      const bool onLink =
+          stadiumRingDistance(x, y, 0.5 - apart, 0.5 + apart, halfLength, radius) < stroke ||
+          stadiumRingDistance(x, y, 0.5 + apart, 0.5 - apart, halfLength, radius) < stroke;
       const Rgb c = onLink ? kWhite : mix(kTopBlue, kBottomBlue, y);
       covered += 1;
       glyph += onLink ? 1 : 0;
