@@ -6,6 +6,8 @@ set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 tools/bootstrap.sh || exit 1
+# Tests always get a private virtual display, never the user's screen.
+export QUENVAR_HEADLESS=1
 
 presets=(native native-asan fuzz win64 win32)
 mkdir -p build
