@@ -113,9 +113,8 @@ LineResult LineRepairer::completeLine(const char* data, std::size_t size) {
   }
   decoder_.reset();
   decoder_.consume(data, size);
-  const LineResult result = decoder_.finish(false);  // the CR is already gone
-  // The key views the decoder's buffer, which stays untouched until the next line.
-  return result;
+  // The CR is already gone. The key views the decoder's buffer, untouched until the next line.
+  return decoder_.finish(false);
 }
 
 LineResult repairText(std::u16string_view text) {

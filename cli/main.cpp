@@ -171,10 +171,6 @@ class Batch {
     return true;
   }
 
-  void repairArgument(const LineResult& result) {
-    report(result);
-  }
-
   int finish(bool inputOk) {
     if (!inputOk)
       err_.buffer() += "quenvar-cli: 读取标准输入失败\n";
@@ -205,10 +201,9 @@ class Batch {
 using ArgChar = wchar_t;
 LineResult repairArgument(const wchar_t* arg) {
   const std::wstring_view wide(arg);
-  const std::u16string units(wide.begin(), wide.end());
-  static std::u16string keep;  // the key views it until the line is written
-  keep = units;
-  return quenvar::cli::repairText(keep);
+  static std::u16string units;  // the key views it until the line is written
+  units.assign(wide.begin(), wide.end());
+  return quenvar::cli::repairText(units);
 }
 std::string narrow(const wchar_t* arg) {
   std::string s;
@@ -259,7 +254,7 @@ int run(int argc, ArgChar** argv) {
     if (narrow(input) == "-") {
       inputOk = batch.readStandardInput() && inputOk;
     } else {
-      batch.repairArgument(repairArgument(input));
+      batch.report(repairArgument(input));
     }
   }
   return batch.finish(inputOk);

@@ -28,7 +28,7 @@ shoot() {
   local desktop
   desktop=$(convert "$out" -gravity SouthEast -crop 1x1+0+0 -format '%[pixel:p{0,0}]' info:)
   convert "$out" -bordercolor "$desktop" -border 1 -trim +repage "$out"
-  WINEPREFIX=$(dirname "$here")/build/wine/${scheme:-plain}-${dpi:-96} wineserver -k 2>/dev/null || true
+  "$here/wine-run.sh" "$@" --kill
   wait "$runner" 2>/dev/null || true
 }
 

@@ -10,6 +10,7 @@
 # --desktop  run inside a Wine virtual desktop of that size (draws window frames)
 # --prepare  only make the prefix (PROGRAM is then not given)
 # --no-display  run without any X display (console programs)
+# --kill     end whatever runs in the prefix (PROGRAM is then not given)
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) the program runs on a private Xvfb display.
 # The program's exit status is passed through.
 set -euo pipefail
@@ -21,6 +22,7 @@ scheme=test
 desktop=
 prepare=
 no_display=
+kill=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --dpi) dpi=$2; shift 2 ;;
@@ -28,12 +30,13 @@ while [[ $# -gt 0 ]]; do
     --desktop) desktop=$2; shift 2 ;;
     --prepare) prepare=1; shift ;;
     --no-display) no_display=1; shift ;;
+    --kill) kill=1; shift ;;
     --) shift; break ;;
     -*) echo "wine-run.sh: unknown option $1" >&2; exit 2 ;;
     *) break ;;
   esac
 done
-[[ $# -ge 1 || -n $prepare ]] || { echo "usage: wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] PROGRAM [ARGS...]" >&2; exit 2; }
+[[ $# -ge 1 || -n $prepare || -n $kill ]] || { echo "usage: wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] PROGRAM [ARGS...]" >&2; exit 2; }
 [[ $scheme == test || $scheme == plain ]] || { echo "wine-run.sh: --scheme is test or plain" >&2; exit 2; }
 
 mkdir -p "$root"
@@ -42,6 +45,11 @@ export WINEPREFIX=$root/$scheme-$dpi
 export WINEDEBUG=${WINEDEBUG:--all}
 # Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
 export LC_ALL=C.UTF-8
+
+if [[ -n $kill ]]; then
+  wineserver -k 2>/dev/null || true
+  exit 0
+fi
 # No Mono or Gecko installer prompts, no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
