@@ -6,8 +6,6 @@
 
 namespace quenvar::app {
 
-inline constexpr const wchar_t* kAppTitle = L"Quenvar";
-
 // A modal message box owned by `owner`: the text, the application title, one OK button and no
 // icon. Returns when the user dismisses it.
 void showNotice(HWND owner, std::wstring_view text);

@@ -16,6 +16,7 @@ namespace quenvar::test {
 struct FakeClipboard {
   std::optional<std::u16string> text = u"what the user held before";
   int busyAttempts = 0;  // attempts that find it held by another program
+  // The text is refused after the clipboard was emptied, as when SetClipboardData fails.
   bool failWrite = false;
   int attempts = 0;
 };
@@ -57,8 +58,10 @@ class FakeForm1 : public ui::Form1Controls {
     ++clipboard.attempts;
     if (clipboard.attempts <= clipboard.busyAttempts)
       return ui::ClipboardWrite::Busy;
-    if (clipboard.failWrite)
+    if (clipboard.failWrite) {
+      clipboard.text.reset();
       return ui::ClipboardWrite::Failed;
+    }
     clipboard.text = std::u16string(text);
     return ui::ClipboardWrite::Written;
   }

@@ -159,12 +159,12 @@ const CopyCase kCopyCases[] = {
        f.clipboard.busyAttempts = 1000;
      },
      kBefore, notice::kClipboardBusy, ui::kClipboardAttempts},
-    {"write refused",
+    {"write refused after the clipboard was emptied",
      [](FakeForm1& f) {
        f.text2Value = kHome;
        f.clipboard.failWrite = true;
      },
-     kBefore, notice::kCopyFailed, 1},
+     std::nullopt, notice::kCopyFailed, 1},
     {"Text2 that cannot be read",
      [](FakeForm1& f) {
        f.text2Value = kHome;

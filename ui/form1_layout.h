@@ -17,7 +17,6 @@ constexpr int twipsToPixels(int twips, int dpi) {
   return static_cast<int>((scaled + kTwipsPerInch / 2) / kTwipsPerInch);
 }
 
-inline constexpr std::u16string_view kCaption = u"Quenvar";
 inline constexpr int kClientWidthTwips = 5805;
 inline constexpr int kClientHeightTwips = 2550;
 
@@ -35,7 +34,14 @@ enum class ControlId : int {
   Label4,
 };
 
+inline constexpr std::u16string_view kLabelFace = u"微软雅黑";  // Microsoft YaHei
+inline constexpr std::uint8_t kGb2312CharSet = 134;
+
+// The fonts Form1 uses. Default is the system's message font at the window's DPI; the others are
+// the labels' own.
+enum class FontId { Default, Label12, Label9, Label7_5, Count };
 struct FontStyle {
+  bool systemMessageFont;  // the rest applies only when false
   std::u16string_view face;
   int tenthsOfPoint;
   int weight;
@@ -43,18 +49,14 @@ struct FontStyle {
   bool italic;
   bool underline;
 };
-
-inline constexpr std::u16string_view kLabelFace = u"微软雅黑";  // Microsoft YaHei
-inline constexpr std::uint8_t kGb2312CharSet = 134;
-// The fonts Form1 uses; Default is the system message font, the others are the labels' own.
-enum class FontId { Default, Label12, Label9, Label7_5, Count };
-inline constexpr std::array<FontStyle, 3> kLabelFonts{{
-    {kLabelFace, 120, 400, kGb2312CharSet, false, false},  // Label12
-    {kLabelFace, 90, 400, kGb2312CharSet, false, false},   // Label9
-    {kLabelFace, 75, 400, kGb2312CharSet, true, true},     // Label7_5
+inline constexpr std::array<FontStyle, static_cast<std::size_t>(FontId::Count)> kFonts{{
+    {true, {}, 0, 0, 0, false, false},                            // Default
+    {false, kLabelFace, 120, 400, kGb2312CharSet, false, false},  // Label12
+    {false, kLabelFace, 90, 400, kGb2312CharSet, false, false},   // Label9
+    {false, kLabelFace, 75, 400, kGb2312CharSet, true, true},     // Label7_5
 }};
-constexpr const FontStyle& labelFont(FontId id) {
-  return kLabelFonts[static_cast<std::size_t>(id) - 1];
+constexpr const FontStyle& fontStyle(FontId id) {
+  return kFonts[static_cast<std::size_t>(id)];
 }
 
 struct ControlRow {
@@ -69,15 +71,16 @@ struct ControlRow {
 
 inline constexpr std::u16string_view kText1Hint = u"在此输入已经失效的资源链接";
 
-// Rows are in tab-index order: creating the controls in this order gives the dialog manager
-// its Tab sequence.
+// Rows are in creation order, which is also the z-order. The controls that take focus come in
+// tab-index order, so the dialog manager's Tab follows it; each text box comes right after the
+// label that names it, which is where screen readers look for its name.
 inline constexpr std::array<ControlRow, 8> kForm1Controls{{
     {ControlId::Command1, "Command1", ControlKind::PushButton, u"修复链接", 825, 1920, 1605, 495, 0,
      FontId::Default},
-    {ControlId::Text1, "Text1", ControlKind::TextBox, kText1Hint, 1815, 315, 3525, 405, 1,
-     FontId::Default},
     {ControlId::Label1, "Label1", ControlKind::Label, u"失效的链接：", 90, 360, 1440, 315, 2,
      FontId::Label12},
+    {ControlId::Text1, "Text1", ControlKind::TextBox, kText1Hint, 1815, 315, 3525, 405, 1,
+     FontId::Default},
     {ControlId::Label2, "Label2", ControlKind::Label, u"修复后的链接:", 60, 1125, 1680, 555, 3,
      FontId::Label12},
     {ControlId::Text2, "Text2", ControlKind::TextBox, u"", 1800, 1170, 3495, 420, 4,
@@ -90,14 +93,33 @@ inline constexpr std::array<ControlRow, 8> kForm1Controls{{
      FontId::Label7_5},
 }};
 
-constexpr bool tabIndexesAreSequential() {
-  for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
-    if (kForm1Controls[i].tabIndex != static_cast<int>(i))
+constexpr bool takesFocus(ControlKind kind) {
+  return kind != ControlKind::Label;
+}
+
+constexpr bool focusOrderFollowsTabIndex() {
+  int last = -1;
+  for (const ControlRow& row : kForm1Controls) {
+    if (!takesFocus(row.kind))
+      continue;
+    if (row.tabIndex <= last)
       return false;
+    last = row.tabIndex;
   }
   return true;
 }
-static_assert(tabIndexesAreSequential());
+static_assert(focusOrderFollowsTabIndex());
+
+constexpr bool everyTextBoxFollowsItsLabel() {
+  for (std::size_t i = 0; i < kForm1Controls.size(); ++i) {
+    if (kForm1Controls[i].kind == ControlKind::TextBox &&
+        (i == 0 || kForm1Controls[i - 1].kind != ControlKind::Label)) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(everyTextBoxFollowsItsLabel());
 
 // Font height in pixels for a LOGFONT (negative: character height, not cell height).
 constexpr int fontHeightPixels(int tenthsOfPoint, int dpi) {

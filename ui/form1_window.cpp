@@ -5,8 +5,6 @@
 #include <commctrl.h>
 
 #include <array>
-#include <cstring>
-#include <limits>
 #include <new>
 
 #include "form1_handlers.h"
@@ -21,19 +19,6 @@ namespace {
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFormExStyle = 0;
 constexpr UINT_PTR kText1SubclassId = 1;
-
-struct ClipboardCloser {
-  ~ClipboardCloser() { CloseClipboard(); }
-};
-
-// Frees a global memory block unless the clipboard has taken ownership of it.
-struct GlobalBlock {
-  HGLOBAL handle;
-  ~GlobalBlock() {
-    if (handle != nullptr)
-      GlobalFree(handle);
-  }
-};
 
 DWORD controlStyle(ControlKind kind) {
   switch (kind) {
@@ -60,6 +45,10 @@ const wchar_t* controlClass(ControlKind kind) {
 }
 
 UniqueFont createFont(const FontStyle& style, int dpi) {
+  if (style.systemMessageFont) {
+    const NONCLIENTMETRICSW metrics = nonClientMetricsForDpi(dpi);
+    return UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont));
+  }
   LOGFONTW font{};
   font.lfHeight = fontHeightPixels(style.tenthsOfPoint, dpi);
   font.lfWeight = style.weight;
@@ -75,9 +64,17 @@ UniqueFont createFont(const FontStyle& style, int dpi) {
   return UniqueFont(CreateFontIndirectW(&font));
 }
 
+}  // namespace
+
 class Form1 final : public Form1Controls {
  public:
+  explicit Form1(const ClipboardApi& clipboard) : clipboard_(clipboard) {}
+  ~Form1() override;
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
   static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  HWND window() const { return window_; }
 
   // Form1Controls
   std::optional<std::u16string> text1() override { return textOf(ControlId::Text1); }
@@ -86,13 +83,13 @@ class Form1 final : public Form1Controls {
   bool setText2(std::u16string_view text) override { return setTextOf(ControlId::Text2, text); }
   ColorValue text1Color() const override { return text1Color_; }
   void setText1Color(ColorValue color) override;
-  ClipboardWrite writeClipboard(std::u16string_view text) override;
+  ClipboardWrite writeClipboard(std::u16string_view text) override {
+    return writeClipboardText(window_, text, clipboard_);
+  }
   void pause(std::chrono::milliseconds duration) override;
   void showNotice(std::u16string_view text) override;
 
  private:
-  explicit Form1(HWND window) : window_(window) {}
-
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   bool onCreate(const CREATESTRUCTW& create);
   void onCommand(int id, int code);
@@ -112,7 +109,9 @@ class Form1 final : public Form1Controls {
   template <typename Handler>
   void runUserAction(Handler handler);
 
-  HWND window_;
+  const ClipboardApi& clipboard_;
+  HWND window_ = nullptr;  // null before creation and once the window is destroyed
+  bool created_ = false;
   int dpi_ = USER_DEFAULT_SCREEN_DPI;
   std::array<UniqueFont, static_cast<std::size_t>(FontId::Count)> fonts_;
   UniqueIcon bigIcon_;
@@ -144,36 +143,6 @@ bool Form1::setTextOf(ControlId id, std::u16string_view text) {
 void Form1::setText1Color(ColorValue color) {
   text1Color_ = color;
   InvalidateRect(control(ControlId::Text1), nullptr, TRUE);
-}
-
-ClipboardWrite Form1::writeClipboard(std::u16string_view text) {
-  if (text.size() >= std::numeric_limits<SIZE_T>::max() / sizeof(wchar_t) - 1) {
-    return ClipboardWrite::Failed;
-  }
-  // The block is filled before the clipboard is opened, so it is held only for the write.
-  const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
-  GlobalBlock block{GlobalAlloc(GMEM_MOVEABLE, bytes)};
-  if (block.handle == nullptr)
-    return ClipboardWrite::Failed;
-  auto* target = static_cast<wchar_t*>(GlobalLock(block.handle));
-  if (target == nullptr)
-    return ClipboardWrite::Failed;
-  for (char16_t unit : text)
-    *target++ = static_cast<wchar_t>(unit);
-  *target = L'\0';
-  GlobalUnlock(block.handle);
-
-  // Opening with our own window makes Form1 the owner; another program holding the clipboard
-  // makes this fail, which the caller retries.
-  if (!OpenClipboard(window_))
-    return ClipboardWrite::Busy;
-  const ClipboardCloser closer;
-  if (!EmptyClipboard())
-    return ClipboardWrite::Failed;
-  if (SetClipboardData(CF_UNICODETEXT, block.handle) == nullptr)
-    return ClipboardWrite::Failed;
-  block.handle = nullptr;  // now the system's
-  return ClipboardWrite::Written;
 }
 
 void Form1::pause(std::chrono::milliseconds duration) {
@@ -245,7 +214,10 @@ LRESULT Form1::onCtlColorEdit(HDC dc, HWND box) {
   const COLORREF background = GetSysColor(COLOR_WINDOW);
   const ColorValue wanted =
       isSystemColor(text1Color_) ? GetSysColor(systemColorIndex(text1Color_)) : text1Color_;
-  SetTextColor(dc, visibleTextColor(wanted, background, GetSysColor(COLOR_GRAYTEXT)));
+  // A colour that would vanish into the background gives way: the hint to the grey of a hint,
+  // typed text to the scheme's ordinary text colour.
+  const int fallback = text1Color_ == kText1HintColor ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT;
+  SetTextColor(dc, visibleTextColor(wanted, background, GetSysColor(fallback)));
   SetBkColor(dc, background);
   return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
 }
@@ -276,12 +248,9 @@ bool Form1::onCreate(const CREATESTRUCTW& create) {
 void Form1::applyDpi(int dpi) {
   dpi_ = dpi;
   // New fonts and icons are handed out before the old ones are released.
-  NONCLIENTMETRICSW metrics = nonClientMetricsForDpi(dpi);
   decltype(fonts_) fonts;
-  fonts[0] = UniqueFont(CreateFontIndirectW(&metrics.lfMessageFont));
-  for (std::size_t i = 1; i < fonts.size(); ++i) {
-    fonts[i] = createFont(labelFont(static_cast<FontId>(i)), dpi);
-  }
+  for (std::size_t i = 0; i < fonts.size(); ++i)
+    fonts[i] = createFont(fontStyle(static_cast<FontId>(i)), dpi);
   for (const ControlRow& row : kForm1Controls) {
     const HWND child = control(row.id);
     MoveWindow(child, twipsToPixels(row.left, dpi), twipsToPixels(row.top, dpi),
@@ -358,34 +327,41 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
       onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_DESTROY:
-      PostQuitMessage(0);
+      // A window that failed to be created ends nothing: the start-up failure notice that
+      // follows must stay until the user dismisses it.
+      if (created_)
+        PostQuitMessage(0);
       return 0;
     default:
       return DefWindowProcW(window_, message, wParam, lParam);
   }
 }
 
+Form1::~Form1() {
+  if (window_ != nullptr)
+    DestroyWindow(window_);
+}
+
 LRESULT CALLBACK Form1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* form = reinterpret_cast<Form1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (message == WM_NCCREATE) {
-    form = new (std::nothrow) Form1(window);
-    if (form == nullptr)
-      return FALSE;
+    form = static_cast<Form1*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+    form->window_ = window;
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
   }
   if (form == nullptr)
     return DefWindowProcW(window, message, wParam, lParam);
   if (message == WM_CREATE) {
-    bool created = false;
     try {
-      created = form->onCreate(*reinterpret_cast<const CREATESTRUCTW*>(lParam));
+      form->created_ = form->onCreate(*reinterpret_cast<const CREATESTRUCTW*>(lParam));
     } catch (...) {
     }
-    return created ? 0 : -1;
+    return form->created_ ? 0 : -1;
   }
   if (message == WM_NCDESTROY) {
+    // Only let go: the owner releases the state, after any handler still running has returned.
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    delete form;
+    form->window_ = nullptr;
     return DefWindowProcW(window, message, wParam, lParam);
   }
   // No exception may cross back into the system's message dispatch.
@@ -396,9 +372,11 @@ LRESULT CALLBACK Form1::windowProc(HWND window, UINT message, WPARAM wParam, LPA
   }
 }
 
-}  // namespace
+void Form1Deleter::operator()(Form1* form) const {
+  delete form;
+}
 
-HWND createForm1(HINSTANCE instance, int showCommand) {
+Form1Owner createForm1(HINSTANCE instance, int showCommand, const ClipboardApi& clipboard) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = Form1::windowProc;
@@ -410,14 +388,21 @@ HWND createForm1(HINSTANCE instance, int showCommand) {
   if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
     return nullptr;
   }
+  Form1Owner form(new (std::nothrow) Form1(clipboard));
+  if (!form)
+    return nullptr;
   const HWND window = CreateWindowExW(kFormExStyle, kForm1ClassName, L"" QUENVAR_NAME, kFormStyle,
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                      nullptr, nullptr, instance, nullptr);
+                                      nullptr, nullptr, instance, form.get());
   if (window == nullptr)
     return nullptr;
   ShowWindow(window, showCommand);
   UpdateWindow(window);
-  return window;
+  return form;
+}
+
+HWND form1Window(const Form1& form) {
+  return form.window();
 }
 
 }  // namespace quenvar::ui

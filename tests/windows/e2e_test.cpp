@@ -1,6 +1,8 @@
 // End to end: the real Quenvar.exe, worked from another process as a user would.
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <string>
 
 #include "quenvar_driver.h"
@@ -130,6 +132,64 @@ TEST_F(Quenvar, FocusStartsOnCommand1AndTabWalksTheControls) {
         << "Tab should reach control " << static_cast<int>(next);
   }
   EXPECT_EQ(narrow(app.text(ControlId::Text1)), narrow(kHint)) << "Tab does not clear the hint";
+}
+
+// Screen readers name a text box after the label just before it in z-order.
+std::wstring accessibleName(HWND window) {
+  IAccessible* accessible = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                        __uuidof(IAccessible),
+                                        reinterpret_cast<void**>(&accessible)))) {
+    return L"<no accessible object>";
+  }
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  std::wstring result = L"<no name>";
+  if (SUCCEEDED(accessible->get_accName(self, &name)) && name != nullptr) {
+    result = name;
+    SysFreeString(name);
+  }
+  accessible->Release();
+  return result;
+}
+
+TEST_F(Quenvar, EachTextBoxIsNamedByTheLabelBeforeIt) {
+  const struct {
+    ControlId box, label;
+    const char* name;
+  } boxes[] = {{ControlId::Text1, ControlId::Label1, "失效的链接："},
+               {ControlId::Text2, ControlId::Label2, "修复后的链接:"}};
+  CoInitialize(nullptr);
+  for (const auto& b : boxes) {
+    SCOPED_TRACE(b.name);
+    EXPECT_EQ(GetWindow(app.control(b.box), GW_HWNDPREV), app.control(b.label));
+    EXPECT_EQ(narrow(accessibleName(app.control(b.box))), b.name);
+  }
+  CoUninitialize();
+}
+
+TEST_F(Quenvar, EnterOnAFocusedButtonClicksIt) {
+  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }));
+  app.pressKey(app.focus(), VK_RETURN);
+  expectNotice(app, L"暂不支持此链接...");
+  const ControlId toCommand2[] = {ControlId::Text1, ControlId::Text2, ControlId::Command2};
+  for (ControlId next : toCommand2) {
+    app.pressKey(app.focus(), VK_TAB);
+    ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(next); }));
+  }
+  app.pressKey(app.focus(), VK_RETURN);
+  expectNotice(app, L"没有可复制的链接，请先修复链接");
+}
+
+TEST_F(Quenvar, ClicksArrivingTogetherGiveOneNoticeAtATime) {
+  app.click(ControlId::Command1);
+  app.click(ControlId::Command1);
+  ASSERT_TRUE(app.waitForNotice());
+  Sleep(300);
+  EXPECT_EQ(app.noticesOpen(), 1);
+  expectNotice(app, L"暂不支持此链接...");
 }
 
 // ---- Repair ----
@@ -283,6 +343,22 @@ TEST_F(Quenvar, ClosingWorksAfterNotices) {
   app.click(ControlId::Command1);
   expectNotice(app, L"暂不支持此链接...");
   EXPECT_EQ(app.closeAndWait(), 0u);
+}
+
+TEST_F(Quenvar, ClosingWhileANoticeIsOpenEndsTheProgram) {
+  const struct {
+    const char* name;
+    ControlId button;
+  } cases[] = {{"repair notice", ControlId::Command1}, {"copy notice", ControlId::Command2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QuenvarProcess own;
+    ASSERT_NE(own.form(), nullptr);
+    own.setText(ControlId::Text2, L"a link to copy");
+    own.click(c.button);
+    ASSERT_TRUE(own.waitForNotice());
+    EXPECT_EQ(own.closeAndWait(), 0u);
+  }
 }
 
 }  // namespace

@@ -1,33 +1,142 @@
-// Form1 created in this process, where its fonts and colours can be read: the label fonts, the
-// default font, the hint's colour (and its fallback), the change to black, and the re-layout
-// when the DPI changes.
+// Form1 created in this process, where its fonts, colours, clipboard calls and lifetime can be
+// seen: the label fonts, the default font, the text colours and their fallbacks, the re-layout
+// when the DPI changes, a clipboard that refuses the text, Form1 closed while a notice is open,
+// and a start-up that cannot create the window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "application.h"
 #include "form1_layout.h"
 #include "form1_window.h"
+#include "freed_memory_watch.h"
 #include "text_color.h"
 
 namespace {
 
 using quenvar::ui::ControlId;
 namespace ui = quenvar::ui;
+using namespace std::chrono_literals;
+
+std::wstring textOf(HWND window) {
+  std::wstring s(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  s.resize(static_cast<std::size_t>(GetWindowTextW(window, s.data(), static_cast<int>(s.size()))));
+  return s;
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+struct Search {
+  const wchar_t* className;
+  HWND found;
+};
+
+BOOL CALLBACK findOwnWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<Search*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
+      std::wstring(name) == search->className) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// A visible top-level window of this process with that class, or null.
+HWND ownWindow(const wchar_t* className) {
+  Search search{className, nullptr};
+  EnumWindows(findOwnWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A message box as another thread sees it.
+struct SeenNotice {
+  std::wstring caption, text;
+};
+
+// Waits on its own thread for a notice of this process, reads it, optionally checks that it
+// stays open for a while, then presses OK. The notices are modal, so the thread under test is
+// inside the notice's loop meanwhile.
+class NoticeTaker {
+ public:
+  explicit NoticeTaker(std::chrono::milliseconds mustStay = 0ms)
+      : thread_([this, mustStay] {
+          HWND box = nullptr;
+          if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
+            return;
+          waitUntil([&] { return GetDlgItem(box, 0xFFFF) != nullptr; }, 2s);
+          seen_.caption = textOf(box);
+          seen_.text = textOf(GetDlgItem(box, 0xFFFF));
+          Sleep(static_cast<DWORD>(mustStay.count()));
+          stayed_ = IsWindow(box) != FALSE;
+          PostMessageW(box, WM_COMMAND, IDOK, 0);
+          taken_ = true;
+        }) {}
+  ~NoticeTaker() { join(); }
+
+  // Joins the thread; then the notice, if any, has been read.
+  NoticeTaker& join() {
+    if (thread_.joinable())
+      thread_.join();
+    return *this;
+  }
+  bool taken() const { return taken_; }
+  bool stayed() const { return stayed_; }
+  const SeenNotice& seen() const { return seen_; }
+
+ private:
+  SeenNotice seen_;
+  std::atomic<bool> taken_ = false, stayed_ = false;
+  std::thread thread_;
+};
+
+std::string narrow(const std::wstring& s) {
+  std::string out(s.size() * 3, '\0');
+  out.resize(static_cast<std::size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(),
+                          static_cast<int>(out.size()), nullptr, nullptr)));
+  return out;
+}
+
+// The WM_QUIT that closing Form1 posts must not end a later test's message loop.
+void drainMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
 
 class Form1InProcess : public testing::Test {
  protected:
-  void SetUp() override {
-    form = ui::createForm1(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
-    ASSERT_NE(form, nullptr);
-  }
+  void SetUp() override { create(ui::systemClipboard()); }
   void TearDown() override {
-    DestroyWindow(form);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    }  // includes the WM_QUIT that closing Form1 posts
+    owner.reset();
+    drainMessages();
+  }
+  void create(const ui::ClipboardApi& clipboard) {
+    owner.reset();
+    drainMessages();
+    owner = ui::createForm1(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE, clipboard);
+    ASSERT_TRUE(owner);
+    form = ui::form1Window(*owner);
   }
 
   HWND control(ControlId id) const { return GetDlgItem(form, static_cast<int>(id)); }
@@ -77,15 +186,13 @@ class Form1InProcess : public testing::Test {
     SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   }
 
-  std::wstring text(ControlId id) const {
-    std::wstring s(static_cast<std::size_t>(GetWindowTextLengthW(control(id))) + 1, L'\0');
-    s.resize(static_cast<std::size_t>(
-        GetWindowTextW(control(id), s.data(), static_cast<int>(s.size()))));
-    return s;
-  }
+  std::wstring text(ControlId id) const { return textOf(control(id)); }
 
+  ui::Form1Owner owner;
   HWND form = nullptr;
 };
+
+// ---- Fonts ----
 
 struct LabelFont {
   ControlId id;
@@ -134,6 +241,8 @@ TEST_F(Form1InProcess, BoxesAndButtonsUseTheSystemMessageFont) {
   }
 }
 
+// ---- Text1's colours ----
+
 TEST_F(Form1InProcess, HintIsDrawnInTheScrollBarColourThenTypedTextInBlack) {
   ASSERT_EQ(GetSysColor(COLOR_SCROLLBAR), RGB(200, 200, 200))
       << "the test prefix sets the Windows 10 colour";
@@ -153,16 +262,61 @@ TEST_F(Form1InProcess, HintIsDrawnInTheScrollBarColourThenTypedTextInBlack) {
   EXPECT_EQ(text1Color(), RGB(0, 0, 0)) << "black for good";
 }
 
-TEST_F(Form1InProcess, HintFallsBackToGreyTextWhenTheScrollBarColourIsTheBackground) {
-  const int elements[] = {COLOR_SCROLLBAR};
-  const COLORREF saved[] = {GetSysColor(COLOR_SCROLLBAR)};
-  const COLORREF invisible[] = {GetSysColor(COLOR_WINDOW)};
-  ASSERT_TRUE(SetSysColors(1, elements, invisible));
-  const COLORREF drawn = text1Color();
-  SetSysColors(1, elements, saved);
-  EXPECT_EQ(drawn, GetSysColor(COLOR_GRAYTEXT));
-  EXPECT_NE(drawn, GetSysColor(COLOR_WINDOW));
+// Sets system colours for the life of the object and puts the old ones back afterwards.
+class SystemColors {
+ public:
+  SystemColors(std::initializer_list<std::pair<int, COLORREF>> colors) {
+    for (auto [element, color] : colors) {
+      elements_.push_back(element);
+      saved_.push_back(GetSysColor(element));
+      wanted_.push_back(color);
+    }
+    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), wanted_.data());
+  }
+  ~SystemColors() {
+    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), saved_.data());
+  }
+
+ private:
+  std::vector<int> elements_;
+  std::vector<COLORREF> saved_, wanted_;
+};
+
+struct SchemeCase {
+  const char* name;
+  bool typed;  // after the first change of Text1
+  COLORREF window, scrollBar, grayText, windowText;
+  COLORREF expected;
+};
+
+constexpr COLORREF kWhite = RGB(255, 255, 255), kBlackRgb = RGB(0, 0, 0);
+constexpr COLORREF kGrey = RGB(109, 109, 109), kLight = RGB(200, 200, 200);
+constexpr COLORREF kYellow = RGB(255, 255, 0);
+
+const SchemeCase kSchemes[] = {
+    {"hint on an ordinary scheme", false, kWhite, kLight, kGrey, kBlackRgb, kLight},
+    {"hint where the scroll-bar colour is the background", false, kWhite, kWhite, kGrey, kBlackRgb,
+     kGrey},
+    {"typed text on an ordinary scheme", true, kWhite, kLight, kGrey, kBlackRgb, kBlackRgb},
+    {"typed text on a black background", true, kBlackRgb, kLight, kGrey, kYellow, kYellow},
+    {"hint on a black background", false, kBlackRgb, kLight, kGrey, kYellow, kLight},
+};
+
+TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
+  for (const SchemeCase& c : kSchemes) {
+    SCOPED_TRACE(c.name);
+    create(ui::systemClipboard());
+    if (c.typed)
+      SetWindowTextW(control(ControlId::Text1), L"typed");
+    const SystemColors scheme{{COLOR_WINDOW, c.window},
+                              {COLOR_SCROLLBAR, c.scrollBar},
+                              {COLOR_GRAYTEXT, c.grayText},
+                              {COLOR_WINDOWTEXT, c.windowText}};
+    EXPECT_EQ(text1Color(), c.expected);
+  }
 }
+
+// ---- Clicks in Text1 and the length limit ----
 
 TEST_F(Form1InProcess, FirstClickClearsTheHintLaterClicksKeepTheText) {
   leftClick(control(ControlId::Text1));
@@ -173,11 +327,207 @@ TEST_F(Form1InProcess, FirstClickClearsTheHintLaterClicksKeepTheText) {
   EXPECT_EQ(text(ControlId::Text1), L"pasted uk=1234567890");
 }
 
-TEST_F(Form1InProcess, TextBoxesTakeMoreThanTheDefaultLimit) {
-  const std::wstring longText(40000, L'7');
-  ASSERT_TRUE(SetWindowTextW(control(ControlId::Text2), longText.c_str()));
-  EXPECT_EQ(GetWindowTextLengthW(control(ControlId::Text2)), 40000);
+bool putOnClipboard(const std::wstring& text) {
+  if (!OpenClipboard(nullptr))
+    return false;
+  EmptyClipboard();
+  const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  std::memcpy(GlobalLock(block), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  GlobalUnlock(block);
+  const bool ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+  CloseClipboard();
+  return ok;
 }
+
+std::wstring clipboardText() {
+  std::wstring text = L"<nothing>";
+  if (!OpenClipboard(nullptr))
+    return L"<busy>";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(GlobalLock(data));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+TEST_F(Form1InProcess, BothBoxesTakeAPastePastTheDefaultLimit) {
+  // The default limit of a text box, 32767 units, applies to typing and pasting, not to
+  // WM_SETTEXT.
+  const std::wstring longText(40000, L'7');
+  ASSERT_TRUE(putOnClipboard(longText));
+  for (ControlId id : {ControlId::Text1, ControlId::Text2}) {
+    SetWindowTextW(control(id), L"");
+    SendMessageW(control(id), WM_PASTE, 0, 0);
+    EXPECT_EQ(GetWindowTextLengthW(control(id)), 40000) << static_cast<int>(id);
+  }
+}
+
+// ---- The clipboard refusing the copy ----
+
+// Fake clipboard calls: the real ones, except that one of them fails.
+BOOL WINAPI refuseOpen(HWND) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+BOOL WINAPI refuseEmpty() {
+  return FALSE;
+}
+HANDLE WINAPI refuseSetData(UINT, HANDLE) {
+  return nullptr;
+}
+
+// What the clipboard holds afterwards; the earlier text is gone once EmptyClipboard succeeded.
+enum class Left { EarlierText, TheLink, Nothing };
+
+struct RefusalCase {
+  const char* name;
+  ui::ClipboardApi api;
+  const wchar_t* notice;
+  Left left;
+};
+
+const RefusalCase kRefusals[] = {
+    {"held by another program",
+     {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
+     L"复制失败，剪贴板暂时无法使用，请稍后重试",
+     Left::EarlierText},
+    {"cannot be emptied",
+     {OpenClipboard, refuseEmpty, SetClipboardData, CloseClipboard},
+     L"复制失败，请稍后重试",
+     Left::EarlierText},
+    {"refuses the text",
+     {OpenClipboard, EmptyClipboard, refuseSetData, CloseClipboard},
+     L"复制失败，请稍后重试",
+     Left::Nothing},
+    {"takes the text",
+     {OpenClipboard, EmptyClipboard, SetClipboardData, CloseClipboard},
+     L"链接已复制到剪贴板",
+     Left::TheLink},
+};
+
+TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
+  const std::wstring link = L"http://pan.baidu.com/share/home?uk=1234567890";
+  for (const RefusalCase& c : kRefusals) {
+    SCOPED_TRACE(c.name);
+    create(c.api);
+    ASSERT_TRUE(putOnClipboard(L"earlier"));
+    SetWindowTextW(control(ControlId::Text2), link.c_str());
+    NoticeTaker taker;
+    SendMessageW(control(ControlId::Command2), BM_CLICK, 0, 0);
+    ASSERT_TRUE(taker.join().taken()) << "no notice";
+    EXPECT_EQ(narrow(taker.seen().text), narrow(c.notice));
+    const std::wstring expected = c.left == Left::EarlierText ? L"earlier"
+                                  : c.left == Left::TheLink   ? link
+                                                              : L"<nothing>";
+    EXPECT_EQ(narrow(clipboardText()), narrow(expected));
+  }
+}
+
+// ---- Lifetime ----
+
+// The whole program run in this process, the way wWinMain runs it, with a second thread acting
+// as the user and the system.
+struct CloseCase {
+  const char* name;
+  ControlId button;
+  const wchar_t* notice;
+};
+
+const CloseCase kCloseCases[] = {
+    {"while the repair notice is open", ControlId::Command1, L"暂不支持此链接..."},
+    {"while the copy notice is open", ControlId::Command2, L"链接已复制到剪贴板"},
+};
+
+TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
+  for (const CloseCase& c : kCloseCases) {
+    SCOPED_TRACE(c.name);
+    drainMessages();
+    std::wstring seenNotice;
+    bool closed = false;
+    int exitCode = -1;
+    std::size_t writesAfterFree = 0;
+    {
+      const quenvar::test::FreedMemoryWatch watch;
+      std::thread system([&] {
+        HWND form = nullptr;
+        if (!waitUntil([&] { return (form = ownWindow(ui::kForm1ClassName)) != nullptr; }))
+          return;
+        SetWindowTextW(GetDlgItem(form, static_cast<int>(ControlId::Text2)), L"a link to copy");
+        PostMessageW(GetDlgItem(form, static_cast<int>(c.button)), BM_CLICK, 0, 0);
+        HWND box = nullptr;
+        if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
+          return;
+        waitUntil([&] { return GetDlgItem(box, 0xFFFF) != nullptr; }, 2s);
+        seenNotice = textOf(GetDlgItem(box, 0xFFFF));
+        // Another program's WM_CLOSE, End task, or logging off.
+        closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
+      });
+      exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
+      system.join();
+      writesAfterFree = watch.writesAfterFree();
+      EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
+    }
+    EXPECT_EQ(narrow(seenNotice), narrow(c.notice));
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
+    EXPECT_EQ(writesAfterFree, 0u) << "memory was written after it was freed";
+  }
+}
+
+// Windows destroys a window whose WM_CREATE failed with WM_DESTROY and then WM_NCDESTROY; Wine
+// sends only WM_NCDESTROY. Form1's procedure is wrapped so that it gets what Windows sends.
+WNDPROC form1Procedure = nullptr;
+LRESULT CALLBACK destroyAsWindowsDoes(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result = CallWindowProcW(form1Procedure, window, message, wParam, lParam);
+  if (message == WM_CREATE && result == -1)
+    CallWindowProcW(form1Procedure, window, WM_DESTROY, 0, 0);
+  return result;
+}
+
+bool isClass(LPCWSTR name, std::wstring_view wanted) {
+  if (IS_INTRESOURCE(name))
+    return false;
+  // Under the common controls v6 manifest system classes come versioned, "6.0...!Edit".
+  const std::wstring_view full(name);
+  const std::wstring_view base = full.substr(full.find(L'!') + 1);
+  return CompareStringOrdinal(base.data(), static_cast<int>(base.size()), wanted.data(),
+                              static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Fails the creation of every text box, as a system out of window resources would.
+LRESULT CALLBACK failTextBoxes(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) {
+    const LPCWSTR name = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs->lpszClass;
+    if (isClass(name, L"EDIT"))
+      return 1;
+    if (isClass(name, ui::kForm1ClassName)) {
+      const auto window = reinterpret_cast<HWND>(wParam);
+      form1Procedure = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+          window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(destroyAsWindowsDoes)));
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST(Form1StartUp, AWindowThatCannotBeCreatedIsReportedUntilDismissed) {
+  drainMessages();
+  const HHOOK failing = SetWindowsHookExW(WH_CBT, failTextBoxes, nullptr, GetCurrentThreadId());
+  ASSERT_NE(failing, nullptr);
+  NoticeTaker taker(700ms);
+  const int exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
+  UnhookWindowsHookEx(failing);
+  taker.join();
+  ASSERT_TRUE(taker.taken()) << "no notice appeared";
+  EXPECT_EQ(narrow(taker.seen().text), "无法创建程序窗口，Quenvar 无法启动");
+  EXPECT_EQ(narrow(taker.seen().caption), "Quenvar");
+  EXPECT_TRUE(taker.stayed()) << "the notice closed before the user dismissed it";
+  EXPECT_EQ(exitCode, 1);
+  EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
+}
+
+// ---- DPI ----
 
 int iconWidth(HWND form, WPARAM which) {
   const auto icon = reinterpret_cast<HICON>(SendMessageW(form, WM_GETICON, which, 0));

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "form1_window.h"
+
 namespace quenvar::e2e {
 namespace {
 
@@ -76,7 +78,8 @@ QuenvarProcess::QuenvarProcess() {
   WaitForInputIdle(process_.hProcess, 10000);
   waitUntil([&] {
     HWND candidate = nullptr;
-    while ((candidate = FindWindowExW(nullptr, candidate, L"Quenvar.Form1", nullptr)) != nullptr) {
+    while ((candidate = FindWindowExW(nullptr, candidate, ui::kForm1ClassName, nullptr)) !=
+           nullptr) {
       DWORD pid = 0;
       GetWindowThreadProcessId(candidate, &pid);
       if (pid == process_.dwProcessId && IsWindowVisible(candidate)) {
@@ -193,6 +196,19 @@ std::optional<Notice> QuenvarProcess::takeNotice(std::chrono::milliseconds timeo
 
 bool QuenvarProcess::noNotice(std::chrono::milliseconds quiet) {
   return !waitUntil([&] { return findNotice() != nullptr; }, quiet);
+}
+
+int QuenvarProcess::noticesOpen() const {
+  int count = 0;
+  for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+    if (IsWindowVisible(w) && className(w) == L"#32770" && GetWindow(w, GW_OWNER) == form_)
+      ++count;
+  }
+  return count;
+}
+
+bool QuenvarProcess::waitForNotice(std::chrono::milliseconds timeout) const {
+  return waitUntil([&] { return findNotice() != nullptr; }, timeout);
 }
 
 ClipboardUser::ClipboardUser()

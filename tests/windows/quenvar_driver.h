@@ -61,6 +61,8 @@ class QuenvarProcess {
   std::optional<Notice> takeNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // True when no notice appears within `quiet`.
   bool noNotice(std::chrono::milliseconds quiet = std::chrono::milliseconds(400));
+  bool waitForNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+  int noticesOpen() const;
 
  private:
   HWND findNotice() const;
