@@ -93,7 +93,8 @@ class Form1 final : public Form1Controls {
   LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
   bool onCreate(const CREATESTRUCTW& create);
   void onCommand(int id, int code);
-  void onActivate(bool active);
+  void onActivate(bool active, bool minimized);
+  void saveFocus();
   void onDpiChanged(int dpi, const RECT& suggested);
   LRESULT onCtlColorEdit(HDC dc, HWND control);
   void onText1Click();
@@ -302,15 +303,18 @@ void Form1::onDpiChanged(int dpi, const RECT& suggested) {
   sizeWindowForClient(&suggested);
 }
 
-void Form1::onActivate(bool active) {
-  // Keep the focused control across deactivation, as a dialog does.
-  if (!active) {
-    const HWND focus = GetFocus();
-    if (focus != nullptr && IsChild(window_, focus))
-      lastFocus_ = focus;
-    return;
-  }
-  SetFocus(lastFocus_ != nullptr ? lastFocus_ : control(ControlId::Command1));
+// Keep the focused control across deactivation and minimising, as a dialog does.
+void Form1::saveFocus() {
+  const HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(window_, focus))
+    lastFocus_ = focus;
+}
+
+void Form1::onActivate(bool active, bool minimized) {
+  if (!active)
+    saveFocus();
+  else if (!minimized)
+    SetFocus(lastFocus_ != nullptr ? lastFocus_ : control(ControlId::Command1));
 }
 
 LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -321,8 +325,13 @@ LRESULT Form1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CTLCOLOREDIT:
       return onCtlColorEdit(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_ACTIVATE:
-      onActivate(LOWORD(wParam) != WA_INACTIVE);
+      onActivate(LOWORD(wParam) != WA_INACTIVE, HIWORD(wParam) != 0);
       return 0;
+    case WM_SYSCOMMAND:
+      // Minimising may take the focus away before the window is told it is inactive.
+      if ((wParam & 0xFFF0) == SC_MINIMIZE)
+        saveFocus();
+      return DefWindowProcW(window_, message, wParam, lParam);
     case WM_DPICHANGED:
       onDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;

@@ -1,5 +1,5 @@
 // e2e_tests --exe=PATH [--dpi=N] [gtest options]
-// The same program, started with --hold-clipboard, is the helper that keeps the clipboard busy.
+// The same program, started with --hold-clipboard=ID, is the helper that keeps the clipboard busy.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--hold-clipboard")
-      return quenvar::e2e::holdClipboardMain();
+    if (quenvar::desktop::isClipboardHolderArgument(arg))
+      return quenvar::desktop::holdClipboardMain(arg);
     if (arg.rfind("--dpi=", 0) == 0)
       quenvar::e2e::settings().dpi = std::atoi(arg.c_str() + 6);
     if (arg.rfind("--exe=", 0) == 0) {

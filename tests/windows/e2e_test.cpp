@@ -5,36 +5,31 @@
 
 #include <string>
 
+#include "form1_layout.h"
 #include "quenvar_driver.h"
 
 namespace {
 
 using namespace quenvar::e2e;
+using quenvar::desktop::ClipboardHolder;
+using quenvar::desktop::ClipboardUser;
+using quenvar::desktop::utf8;
 using quenvar::ui::ControlId;
 
 const std::wstring kHint = L"在此输入已经失效的资源链接";
 const std::wstring kLink = L"https://pan.baidu.com/share/link?shareid=42&uk=1234567890";
 const std::wstring kHome = L"http://pan.baidu.com/share/home?uk=1234567890";
 
-std::string narrow(const std::wstring& s) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr,
-                                       0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), size, nullptr,
-                      nullptr);
-  return out;
-}
-
 // Takes the next notice and checks that it is a proper one with this text.
 void expectNotice(QuenvarProcess& app, const std::wstring& text) {
   const auto notice = app.takeNotice();
-  ASSERT_TRUE(notice) << "no notice appeared; expected \"" << narrow(text) << "\"";
-  EXPECT_EQ(narrow(notice->text), narrow(text));
-  EXPECT_EQ(narrow(notice->caption), "Quenvar");
+  ASSERT_TRUE(notice) << "no notice appeared; expected \"" << utf8(text) << "\"";
+  EXPECT_EQ(utf8(notice->text), utf8(text));
+  EXPECT_EQ(utf8(notice->caption), "Quenvar");
   EXPECT_EQ(notice->visibleButtons, 1);
   EXPECT_EQ(notice->okButtons, 1);
   EXPECT_FALSE(notice->hasIcon);
-  EXPECT_TRUE(app.noNotice()) << "a second notice followed \"" << narrow(text) << "\"";
+  EXPECT_TRUE(app.noNotice()) << "a second notice followed \"" << utf8(text) << "\"";
   EXPECT_TRUE(app.running());
 }
 
@@ -77,7 +72,7 @@ const Geometry kControls[] = {
 TEST_F(Quenvar, Form1HasItsCaptionSizeAndControls) {
   const int dpi = settings().dpi;
   ASSERT_TRUE(dpi == 96 || dpi == 144) << "no expectations for " << dpi << " DPI";
-  EXPECT_EQ(narrow(windowText(app.form())), "Quenvar");
+  EXPECT_EQ(utf8(windowText(app.form())), "Quenvar");
   RECT client{};
   GetClientRect(app.form(), &client);
   EXPECT_EQ(client.right, dpi == 96 ? 387 : 581);
@@ -93,8 +88,8 @@ TEST_F(Quenvar, Form1HasItsCaptionSizeAndControls) {
     SCOPED_TRACE(g.name);
     const HWND control = app.control(g.id);
     ASSERT_NE(control, nullptr);
-    EXPECT_EQ(narrow(className(control)), narrow(g.kind));
-    EXPECT_EQ(narrow(windowText(control)), narrow(g.text));
+    EXPECT_EQ(utf8(className(control)), utf8(g.kind));
+    EXPECT_EQ(utf8(windowText(control)), utf8(g.text));
     const RECT r = rectInClient(control, app.form());
     const RECT& want = dpi == 96 ? g.at96 : g.at144;
     EXPECT_EQ(r.left, want.left);
@@ -131,7 +126,7 @@ TEST_F(Quenvar, FocusStartsOnCommand1AndTabWalksTheControls) {
         waitUntil([&] { return app.focus() == app.control(next); }, std::chrono::seconds(3)))
         << "Tab should reach control " << static_cast<int>(next);
   }
-  EXPECT_EQ(narrow(app.text(ControlId::Text1)), narrow(kHint)) << "Tab does not clear the hint";
+  EXPECT_EQ(utf8(app.text(ControlId::Text1)), utf8(kHint)) << "Tab does not clear the hint";
 }
 
 // Screen readers name a text box after the label just before it in z-order.
@@ -165,7 +160,7 @@ TEST_F(Quenvar, EachTextBoxIsNamedByTheLabelBeforeIt) {
   for (const auto& b : boxes) {
     SCOPED_TRACE(b.name);
     EXPECT_EQ(GetWindow(app.control(b.box), GW_HWNDPREV), app.control(b.label));
-    EXPECT_EQ(narrow(accessibleName(app.control(b.box))), b.name);
+    EXPECT_EQ(utf8(accessibleName(app.control(b.box))), b.name);
   }
   CoUninitialize();
 }
@@ -215,8 +210,8 @@ TEST_F(Quenvar, RepairOutcomesThroughTheWindow) {
     app.setText(ControlId::Text1, s.text1);
     app.click(ControlId::Command1);
     expectNotice(app, s.notice);
-    EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(s.text2After));
-    EXPECT_EQ(narrow(app.text(ControlId::Text1)), narrow(s.text1)) << "repair leaves Text1 alone";
+    EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(s.text2After));
+    EXPECT_EQ(utf8(app.text(ControlId::Text1)), utf8(s.text1)) << "repair leaves Text1 alone";
   }
 }
 
@@ -228,10 +223,10 @@ TEST_F(Quenvar, LinkTypedAfterTheHintIsRepaired) {
   app.pressKey(app.control(ControlId::Text1), VK_END);
   app.type(app.control(ControlId::Text1), kLink);
   ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kHint + kLink; }))
-      << narrow(app.text(ControlId::Text1));
+      << utf8(app.text(ControlId::Text1));
   app.click(ControlId::Command1);
   expectNotice(app, L"修复成功");
-  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+  EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
 }
 
 // ---- Copy ----
@@ -250,7 +245,7 @@ class QuenvarCopy : public Quenvar {
     expectNotice(app, notice);
   }
   void expectClipboardUntouched() {
-    EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kEarlier));
+    EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kEarlier));
     EXPECT_TRUE(clipboard.hasPrivateFormat());
   }
   ClipboardUser clipboard;
@@ -260,7 +255,7 @@ TEST_F(QuenvarCopy, CopyReplacesEverythingOnTheClipboardWithTheLink) {
   repair(kLink, L"修复成功");
   app.click(ControlId::Command2);
   expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
   EXPECT_FALSE(clipboard.hasPrivateFormat()) << "the earlier contents are gone";
 }
 
@@ -269,7 +264,7 @@ TEST_F(QuenvarCopy, CopyAfterAnUnsupportedRepairCopiesTheEarlierLink) {
   repair(L"no key here", L"暂不支持此链接...");
   app.click(ControlId::Command2);
   expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
 }
 
 TEST_F(QuenvarCopy, TextTheUserPutInText2IsCopiedUnchanged) {
@@ -277,7 +272,7 @@ TEST_F(QuenvarCopy, TextTheUserPutInText2IsCopiedUnchanged) {
   app.setText(ControlId::Text2, edited);
   app.click(ControlId::Command2);
   expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(edited));
+  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(edited));
 }
 
 TEST_F(QuenvarCopy, EmptyText2LeavesTheClipboardAlone) {
@@ -290,28 +285,28 @@ TEST_F(QuenvarCopy, BusyClipboardIsReportedAndTheProgramCarriesOn) {
   repair(kLink, L"修复成功");
   {
     ClipboardHolder holder;
-    ASSERT_TRUE(holder.holding());
+    ASSERT_TRUE(holder.hold());
     app.click(ControlId::Command2);
     expectNotice(app, L"复制失败，剪贴板暂时无法使用，请稍后重试");
     EXPECT_TRUE(app.running());
     holder.release();
   }
   expectClipboardUntouched();
-  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+  EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
   app.click(ControlId::Command2);
   expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
 }
 
 TEST_F(QuenvarCopy, ClipboardReleasedWithinTheRetryIsWrittenWithoutComplaint) {
   repair(kLink, L"修复成功");
   ClipboardHolder holder;
-  ASSERT_TRUE(holder.holding());
+  ASSERT_TRUE(holder.hold());
   app.click(ControlId::Command2);
   Sleep(250);
   holder.release();
   expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(narrow(clipboard.text().value_or(L"<none>")), narrow(kHome));
+  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
 }
 
 // ---- Text1's hint ----
@@ -320,17 +315,17 @@ TEST_F(Quenvar, FirstClickClearsTheHintAndLaterClicksKeepThePastedLink) {
   const HWND text1 = app.control(ControlId::Text1);
   app.clickIn(text1);
   ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1).empty(); }))
-      << narrow(app.text(ControlId::Text1));
+      << utf8(app.text(ControlId::Text1));
   app.type(text1, kLink);
   ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kLink; }));
   app.clickIn(text1);
   app.clickIn(text1);
   EXPECT_FALSE(waitUntil([&] { return app.text(ControlId::Text1) != kLink; },
                          std::chrono::milliseconds(500)))
-      << "a later click threw away the link: " << narrow(app.text(ControlId::Text1));
+      << "a later click threw away the link: " << utf8(app.text(ControlId::Text1));
   app.click(ControlId::Command1);
   expectNotice(app, L"修复成功");
-  EXPECT_EQ(narrow(app.text(ControlId::Text2)), narrow(kHome));
+  EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
 }
 
 // ---- Lifetime ----

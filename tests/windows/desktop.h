@@ -1,0 +1,84 @@
+// What a test needs to work another program's windows as a user and the system would: real
+// mouse and keyboard input, windows and message boxes read from outside, and the clipboard as
+// other programs use it. Knows nothing of Quenvar.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenvar::desktop {
+
+// Polls until `done` holds or the time runs out; returns whether it held.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+std::wstring windowText(HWND window);
+std::wstring className(HWND window);
+RECT rectInClient(HWND control, HWND parent);
+std::string utf8(std::wstring_view text);
+
+// A message box as another process sees it.
+struct Notice {
+  HWND box = nullptr;
+  std::wstring caption;
+  std::wstring text;
+  int visibleButtons = 0;
+  int okButtons = 0;
+  bool hasIcon = false;
+};
+// The visible message boxes owned by `owner`, topmost first.
+std::vector<HWND> noticesOwnedBy(HWND owner);
+Notice readNotice(HWND box);
+
+// Input through the system's input queue, as a person's mouse and keyboard give it: it goes to
+// the foreground window and passes the dialog manager and the key state.
+void clickAt(POINT screen);
+void pressKey(WORD virtualKey, bool shift = false, bool control = false);
+void typeText(std::wstring_view text);  // each UTF-16 unit as a Unicode keystroke
+
+// The clipboard as another program uses it.
+class ClipboardUser {
+ public:
+  ClipboardUser();
+  ~ClipboardUser();
+  ClipboardUser(const ClipboardUser&) = delete;
+  ClipboardUser& operator=(const ClipboardUser&) = delete;
+  // Replaces the clipboard with a text and a private format, as a user's earlier copy would.
+  bool put(const std::wstring& text);
+  std::optional<std::wstring> text() const;
+  bool hasPrivateFormat() const;
+
+ private:
+  HWND owner_ = nullptr;
+  UINT privateFormat_ = 0;
+};
+
+// A helper process (this program started with --hold-clipboard) that opens the clipboard on
+// request and keeps it open until told to let go.
+class ClipboardHolder {
+ public:
+  ClipboardHolder();
+  ~ClipboardHolder();
+  ClipboardHolder(const ClipboardHolder&) = delete;
+  ClipboardHolder& operator=(const ClipboardHolder&) = delete;
+  bool ready() const { return process_.hProcess != nullptr; }
+  bool hold();     // returns once the helper holds the clipboard
+  void release();  // returns once it has let go
+
+ private:
+  HANDLE hold_ = nullptr, held_ = nullptr, release_ = nullptr, released_ = nullptr;
+  PROCESS_INFORMATION process_{};
+  bool holding_ = false;
+};
+
+// The helper process: its argument, and its entry.
+bool isClipboardHolderArgument(std::string_view argument);
+int holdClipboardMain(std::string_view argument);
+
+}  // namespace quenvar::desktop
