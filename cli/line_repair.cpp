@@ -1,124 +1,248 @@
 #include "line_repair.h"
 
 #include <algorithm>
+#include <optional>
 
-#include "share_link.h"
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quenvar::cli {
 namespace {
 
-bool isAscii(const char* data, std::size_t size) {
-  // Eight bytes at a time: most links are plain ASCII and this is the hot loop.
+// The offset of the first byte at or above 0x80 among the next kBlock bytes; kBlock if none.
+#if defined(__SSE2__)
+constexpr std::size_t kBlock = 16;
+inline bool asciiRun64(const unsigned char* p) {
+  auto load = [p](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)); };
+  return _mm_movemask_epi8(
+             _mm_or_si128(_mm_or_si128(load(0), load(1)), _mm_or_si128(load(2), load(3)))) == 0;
+}
+inline std::size_t firstNonAscii(const unsigned char* p) {
+  const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  return mask == 0 ? kBlock : static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+}
+#else
+// Other processors, and the i686 build, which may run where SSE2 is missing: eight bytes at once.
+constexpr std::size_t kBlock = 8;
+inline bool asciiRun64(const unsigned char* p) {
+  std::uint64_t words[8];
+  std::memcpy(words, p, sizeof(words));
+  std::uint64_t any = 0;
+  for (std::uint64_t w : words)
+    any |= w;
+  return (any & 0x8080808080808080ull) == 0;
+}
+inline std::size_t firstNonAscii(const unsigned char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof(word));
+  if ((word & 0x8080808080808080ull) == 0)
+    return kBlock;
   std::size_t i = 0;
-  std::uint64_t bits = 0;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    bits |= word;
+  while (p[i] < 0x80)
+    ++i;
+  return i;
+}
+#endif
+
+bool isAscii(const unsigned char* p, std::size_t size) {
+  std::size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    if (firstNonAscii(p + i) != kBlock)
+      return false;
   }
-  for (; i < size; ++i)
-    bits |= static_cast<unsigned char>(data[i]);
-  return (bits & 0x8080808080808080ull) == 0;
+  for (; i < size; ++i) {
+    if (p[i] >= 0x80)
+      return false;
+  }
+  return true;
 }
 
-LineResult resultFor(std::u16string_view tail) {
-  const std::optional<std::u16string_view> key = findUserKey(tail);
-  return key ? LineResult{LineOutcome::Repaired, *key} : LineResult{LineOutcome::Unsupported, {}};
+// The continuation bytes a lead byte announces, and the range its first continuation byte must
+// fall in to rule out overlong forms, surrogates and code points above U+10FFFF. Zero
+// continuations for a byte that cannot start a sequence.
+struct Lead {
+  std::uint8_t continuations, low, high;
+};
+constexpr Lead leadOf(unsigned char b) {
+  if (b >= 0xC2 && b <= 0xDF)
+    return {1, 0x80, 0xBF};
+  if (b == 0xE0)
+    return {2, 0xA0, 0xBF};
+  if (b == 0xED)
+    return {2, 0x80, 0x9F};
+  if (b >= 0xE1 && b <= 0xEF)
+    return {2, 0x80, 0xBF};
+  if (b == 0xF0)
+    return {3, 0x90, 0xBF};
+  if (b >= 0xF1 && b <= 0xF3)
+    return {3, 0x80, 0xBF};
+  if (b == 0xF4)
+    return {3, 0x80, 0x8F};
+  return {0, 0, 0};
+}
+constexpr std::array<Lead, 256> makeLeads() {
+  std::array<Lead, 256> leads{};
+  for (int b = 0; b < 256; ++b)
+    leads[static_cast<std::size_t>(b)] = leadOf(static_cast<unsigned char>(b));
+  return leads;
+}
+constexpr std::array<Lead, 256> kLeads = makeLeads();
+
+inline bool isContinuation(unsigned char b) {
+  return (b & 0xC0) == 0x80;
+}
+
+std::u16string_view asUnits(const unsigned char* ascii, std::size_t size,
+                            std::array<char16_t, MarkerOffset>& units) {
+  for (std::size_t i = 0; i < size; ++i)
+    units[i] = ascii[i];
+  return {units.data(), size};
 }
 
 }  // namespace
 
-void TailDecoder::push(char16_t unit) {
-  ring_[static_cast<std::size_t>(units_ % kKept)] = unit;
-  ++units_;
-}
-
-void TailDecoder::consume(const char* data, std::size_t size) {
-  for (std::size_t i = 0; i < size && valid_; ++i) {
-    const auto byte = static_cast<std::uint8_t>(data[i]);
-    if (pending_ == 0) {
-      if (byte < 0x80) {
-        push(byte);
-        continue;
-      }
-      // Lead byte: sets how many continuation bytes follow and, for the second byte, the range
-      // that rules out overlong forms, surrogates and code points above U+10FFFF.
-      secondMin_ = 0x80;
-      secondMax_ = 0xBF;
-      if (byte >= 0xC2 && byte <= 0xDF) {
-        pending_ = 1;
-        codePoint_ = byte & 0x1Fu;
-      } else if (byte >= 0xE0 && byte <= 0xEF) {
-        pending_ = 2;
-        codePoint_ = byte & 0x0Fu;
-        if (byte == 0xE0)
-          secondMin_ = 0xA0;
-        if (byte == 0xED)
-          secondMax_ = 0x9F;
-      } else if (byte >= 0xF0 && byte <= 0xF4) {
-        pending_ = 3;
-        codePoint_ = byte & 0x07u;
-        if (byte == 0xF0)
-          secondMin_ = 0x90;
-        if (byte == 0xF4)
-          secondMax_ = 0x8F;
-      } else {
-        valid_ = false;
-        break;
-      }
-      atSecond_ = true;
-      continue;
-    }
-    const std::uint8_t low = atSecond_ ? secondMin_ : 0x80, high = atSecond_ ? secondMax_ : 0xBF;
-    if (byte < low || byte > high) {
-      valid_ = false;
-      break;
-    }
-    atSecond_ = false;
-    codePoint_ = (codePoint_ << 6) | (byte & 0x3Fu);
-    if (--pending_ == 0) {
-      if (codePoint_ >= 0x10000) {
-        const std::uint32_t v = codePoint_ - 0x10000;
-        push(static_cast<char16_t>(0xD800 + (v >> 10)));
-        push(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-      } else {
-        push(static_cast<char16_t>(codePoint_));
-      }
-    }
+LineResult resultForTail(std::u16string_view tail) {
+  LineResult result;
+  if (const std::optional<std::u16string_view> key = findUserKey(tail)) {
+    result.outcome = LineOutcome::Repaired;
+    result.keyLength = static_cast<std::uint8_t>(encodeUtf8(*key, result.keyBytes.data()));
   }
-}
-
-LineResult TailDecoder::finish(bool stripCarriageReturn) {
-  if (!valid_ || pending_ != 0)
-    return {LineOutcome::InvalidUtf8, {}};
-  std::uint64_t units = units_;
-  if (stripCarriageReturn && units > 0 &&
-      ring_[static_cast<std::size_t>((units - 1) % kKept)] == u'\r')
-    --units;
-  const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(units, MarkerOffset));
-  for (std::size_t i = 0; i < keep; ++i)
-    tail_[i] = ring_[static_cast<std::size_t>((units - keep + i) % kKept)];
-  return resultFor(std::u16string_view(tail_.data(), keep));
-}
-
-LineResult LineRepairer::completeLine(const char* data, std::size_t size) {
-  if (size > 0 && data[size - 1] == '\r')
-    --size;
-  if (isAscii(data, size)) {
-    const std::size_t keep = std::min(size, MarkerOffset);
-    for (std::size_t i = 0; i < keep; ++i) {
-      asciiTail_[i] = static_cast<char16_t>(static_cast<unsigned char>(data[size - keep + i]));
-    }
-    return resultFor(std::u16string_view(asciiTail_.data(), keep));
-  }
-  decoder_.reset();
-  decoder_.consume(data, size);
-  // The CR is already gone. The key views the decoder's buffer, untouched until the next line.
-  return decoder_.finish(false);
+  return result;
 }
 
 LineResult repairText(std::u16string_view text) {
-  return resultFor(text);
+  return resultForTail(text.substr(text.size() - std::min(text.size(), MarkerOffset)));
+}
+
+bool Utf8Checker::check(const unsigned char* p, std::size_t size) {
+  const unsigned char* const end = p + size;
+  // A sequence begun in an earlier piece.
+  for (; pending_ > 0 && p < end && valid_; ++p, --pending_) {
+    valid_ = *p >= low_ && *p <= high_;
+    low_ = 0x80;
+    high_ = 0xBF;
+  }
+  while (valid_ && p < end) {
+    // ASCII a block at a time, up to the first byte that is not.
+    if (static_cast<std::size_t>(end - p) >= kBlock) {
+      const std::size_t ascii = firstNonAscii(p);
+      p += ascii;
+      if (ascii == kBlock) {
+        while (end - p >= 64 && asciiRun64(p))
+          p += 64;
+        continue;
+      }
+    } else if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    // A run of characters of more than one byte, as in Chinese text.
+    do {
+      const Lead lead = kLeads[*p];
+      if (lead.continuations == 0) {
+        valid_ = false;
+        break;
+      }
+      if (static_cast<std::size_t>(end - p) <= lead.continuations) {
+        // The sequence goes on in the next piece.
+        pending_ = lead.continuations;
+        low_ = lead.low;
+        high_ = lead.high;
+        for (++p; p < end && valid_; ++p, --pending_) {
+          valid_ = *p >= low_ && *p <= high_;
+          low_ = 0x80;
+          high_ = 0xBF;
+        }
+        break;
+      }
+      valid_ = p[1] >= lead.low && p[1] <= lead.high &&
+               (lead.continuations < 2 || isContinuation(p[2])) &&
+               (lead.continuations < 3 || isContinuation(p[3]));
+      p += 1 + lead.continuations;
+    } while (valid_ && p < end && *p >= 0x80);
+  }
+  return valid_;
+}
+
+LineResult resultForUtf8(const unsigned char* text, std::size_t size) {
+  std::array<char16_t, MarkerOffset> units{};
+  // Commonly the end is ASCII, and then its bytes are its units.
+  if (size >= MarkerOffset && isAscii(text + size - MarkerOffset, MarkerOffset))
+    return resultForTail(asUnits(text + size - MarkerOffset, MarkerOffset, units));
+  // Otherwise decode backwards, character by character, into the end of `units`.
+  std::size_t count = 0, at = size;
+  while (at > 0 && count < MarkerOffset) {
+    std::size_t start = at - 1;
+    while (start > 0 && isContinuation(text[start]))
+      --start;
+    const unsigned char lead = text[start];
+    const std::size_t length = at - start;
+    std::uint32_t c = length == 1   ? lead
+                      : length == 2 ? (lead & 0x1Fu)
+                      : length == 3 ? (lead & 0x0Fu)
+                                    : (lead & 0x07u);
+    for (std::size_t k = 1; k < length; ++k)
+      c = (c << 6) | (text[start + k] & 0x3Fu);
+    if (c >= 0x10000) {
+      units[MarkerOffset - 1 - count++] = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      if (count < MarkerOffset)
+        units[MarkerOffset - 1 - count++] = static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+    } else {
+      units[MarkerOffset - 1 - count++] = static_cast<char16_t>(c);
+    }
+    at = start;
+  }
+  return resultForTail(std::u16string_view(units.data() + MarkerOffset - count, count));
+}
+
+const unsigned char* afterLastNewline(const unsigned char* begin, const unsigned char* end) {
+#if defined(__GLIBC__)
+  const void* found = memrchr(begin, '\n', static_cast<std::size_t>(end - begin));
+  return found ? static_cast<const unsigned char*>(found) + 1 : begin;
+#else
+  while (end > begin && end[-1] != '\n')
+    --end;
+  return end;
+#endif
+}
+
+LineResult LineRepairer::completeLine(const unsigned char* line, std::size_t size, bool checked) {
+  if (!checked) {
+    Utf8Checker checker;
+    if (!checker.check(line, size) || !checker.complete())
+      return {LineOutcome::InvalidUtf8};
+  }
+  return resultForUtf8(line, size);
+}
+
+void LineRepairer::continueLine(const unsigned char* data, std::size_t size) {
+  partial_.check(data, size);
+  // Only the last bytes are kept: they are all that is decoded at the end.
+  const std::size_t skip = size > kKeptBytes ? size - kKeptBytes : 0;
+  for (std::size_t i = skip; i < size; ++i)
+    kept_[static_cast<std::size_t>((partialBytes_ + i) % kKeptBytes)] = data[i];
+  partialBytes_ += size;
+}
+
+LineResult LineRepairer::endLine(Terminator terminator) {
+  const bool valid = partial_.complete();
+  std::array<unsigned char, kKeptBytes> tail;
+  const std::size_t size =
+      static_cast<std::size_t>(std::min<std::uint64_t>(partialBytes_, kKeptBytes));
+  for (std::size_t i = 0; i < size; ++i)
+    tail[i] = kept_[static_cast<std::size_t>((partialBytes_ - size + i) % kKeptBytes)];
+  inLine_ = false;
+  partial_ = Utf8Checker();
+  partialBytes_ = 0;
+  if (!valid)
+    return {LineOutcome::InvalidUtf8};
+  std::size_t length = size;
+  if (terminator == Terminator::Newline && length > 0 && tail[length - 1] == '\r')
+    --length;
+  // When the line is longer than what was kept, the kept bytes may begin inside a character;
+  // decoding from the end stops long before that.
+  return resultForUtf8(tail.data(), length);
 }
 
 std::size_t encodeUtf8(std::u16string_view units, char* out) {
@@ -156,13 +280,28 @@ void appendUtf8(std::string& out, std::u16string_view units) {
   out.resize(start + encodeUtf8(units, out.data() + start));
 }
 
-std::string_view homeLinkPrefixUtf8() {
-  static const std::string prefix = [] {
-    std::string s;
-    appendUtf8(s, kHomeLinkPrefix);
-    return s;
-  }();
-  return prefix;
+void Utf16ToUtf8::append(std::u16string_view piece, std::string& out) {
+  if (piece.empty())
+    return;
+  std::u16string joined;
+  if (waiting_ != 0) {
+    joined.reserve(piece.size() + 1);
+    joined += waiting_;
+    joined += piece;
+    piece = joined;
+    waiting_ = 0;
+  }
+  if (piece.back() >= 0xD800 && piece.back() <= 0xDBFF) {
+    waiting_ = piece.back();
+    piece.remove_suffix(1);
+  }
+  appendUtf8(out, piece);
+}
+
+void Utf16ToUtf8::finish(std::string& out) {
+  if (waiting_ != 0)
+    appendUtf8(out, std::u16string_view(&waiting_, 1));
+  waiting_ = 0;
 }
 
 }  // namespace quenvar::cli

@@ -1,45 +1,62 @@
-// Repairs a stream of UTF-8 lines with the share-link rule, in constant memory: of each line only
-// the last few UTF-16 code units are kept, however long the line is, because only they decide the
-// outcome. The whole line is still checked to be valid UTF-8.
+// Repairs a stream of UTF-8 lines with the share-link rule, in constant memory and close to the
+// speed of reading the input. Only the end of a line decides its outcome, so of a line that
+// runs past a chunk only its last bytes are kept; every byte is still checked to be UTF-8.
 #pragma once
 
 #include <array>
-#include <cstring>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <cstring>
 #include <string>
 #include <string_view>
+
+#include "share_link.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace quenvar::cli {
 
 enum class LineOutcome { Repaired, Unsupported, InvalidUtf8 };
 
+// A key of UserKeyLength units is at most three UTF-8 bytes a unit; the array has room to be
+// copied in two halves of sixteen bytes.
+inline constexpr std::size_t kMaxKeyBytes = 3 * UserKeyLength;
+inline constexpr std::size_t kKeyRoom = 32;
+static_assert(kMaxKeyBytes <= kKeyRoom);
+
 struct LineResult {
-  LineOutcome outcome;
-  std::u16string_view key;  // the user key when repaired; valid until the next line
+  LineOutcome outcome = LineOutcome::Unsupported;
+  std::array<char, kKeyRoom> keyBytes{};  // the user key in UTF-8, when repaired
+  std::uint8_t keyLength = 0;
+
+  std::string_view key() const { return {keyBytes.data(), keyLength}; }
 };
 
-// Decodes UTF-8 and keeps the last units of the text seen so far.
-class TailDecoder {
+// The rule applied to the last units of a text (all of them, or at least MarkerOffset).
+LineResult resultForTail(std::u16string_view tail);
+
+// The rule applied to a whole text already in UTF-16 (a Windows command-line argument).
+LineResult repairText(std::u16string_view text);
+
+// Checks UTF-8 piece by piece: a sequence may be split between pieces.
+class Utf8Checker {
  public:
-  void consume(const char* data, std::size_t size);
-  // Ends the text; `stripCarriageReturn` removes one trailing '\r' (the CR of a CRLF).
-  LineResult finish(bool stripCarriageReturn);
-  void reset() { *this = TailDecoder(); }
+  // False once anything seen so far is not UTF-8.
+  bool check(const unsigned char* data, std::size_t size);
+  // True when everything seen is UTF-8 and no sequence is left unfinished.
+  bool complete() const { return valid_ && pending_ == 0; }
 
  private:
-  void push(char16_t unit);
   bool valid_ = true;
-  int pending_ = 0;  // continuation bytes still expected
-  std::uint32_t codePoint_ = 0;
-  std::uint8_t secondMin_ = 0x80, secondMax_ = 0xBF;
-  bool atSecond_ = false;
-  static constexpr std::size_t kKept = 12;  // one more than decides, so a trailing CR can go
-  std::array<char16_t, kKept> ring_{};
-  std::uint64_t units_ = 0;
-  std::array<char16_t, kKept> tail_{};
+  std::uint8_t pending_ = 0;               // continuation bytes still expected
+  std::uint8_t low_ = 0x80, high_ = 0xBF;  // the range allowed for the next one
 };
+
+// The last units of valid UTF-8 text, decoded from its end: at most MarkerOffset of them, as
+// many as decide the rule.
+LineResult resultForUtf8(const unsigned char* text, std::size_t size);
 
 // Splits a byte stream into lines ('\n' or "\r\n" ends a line) and repairs each.
 class LineRepairer {
@@ -47,63 +64,164 @@ class LineRepairer {
   // Calls onLine(const LineResult&) for every line the chunk completes.
   template <typename OnLine>
   void feed(const char* data, std::size_t size, OnLine&& onLine);
-  // A last line without a terminator still counts.
+  // A last line without a terminator still counts; its trailing '\r' is content.
   template <typename OnLine>
   void finish(OnLine&& onLine);
 
  private:
-  LineResult completeLine(const char* data, std::size_t size);
-  TailDecoder decoder_;
-  bool inLine_ = false;  // part of the current line came in an earlier chunk
-  std::array<char16_t, 11> asciiTail_{};
-};
+  enum class Terminator { Newline, EndOfInput };
 
-// The rule applied to a whole text already in UTF-16 (a Windows command-line argument).
-LineResult repairText(std::u16string_view text);
+  // The outcome of one whole line held in the chunk, terminator and its CR excluded.
+  static LineResult completeLine(const unsigned char* line, std::size_t size, bool checked);
+  // Lines that run past a chunk.
+  void continueLine(const unsigned char* data, std::size_t size);
+  LineResult endLine(Terminator terminator);
+
+  // Enough for MarkerOffset characters of four bytes and the CR of a CRLF.
+  static constexpr std::size_t kKeptBytes = 4 * MarkerOffset + 1;
+  bool inLine_ = false;
+  Utf8Checker partial_;
+  std::uint64_t partialBytes_ = 0;
+  std::array<unsigned char, kKeptBytes> kept_{};  // the partial line's last bytes, in a ring
+};
 
 // Writes UTF-8 for the units to `out`, which has room for 3 bytes a unit; returns the length.
 // An unpaired surrogate becomes U+FFFD.
 std::size_t encodeUtf8(std::u16string_view units, char* out);
 void appendUtf8(std::string& out, std::u16string_view units);
 
-// The home-link prefix in UTF-8.
-std::string_view homeLinkPrefixUtf8();
+// The home-link prefix in UTF-8, which for this ASCII text is its units as bytes.
+inline constexpr auto kHomeLinkPrefixBytes = [] {
+  std::array<char, kHomeLinkPrefix.size()> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = static_cast<char>(kHomeLinkPrefix[i]);
+  return bytes;
+}();
+static_assert(std::u16string_view(kHomeLinkPrefix)
+                  .find_first_not_of(
+                      u"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789:/.?=_-") ==
+              std::u16string_view::npos);
+constexpr std::string_view homeLinkPrefixUtf8() {
+  return {kHomeLinkPrefixBytes.data(), kHomeLinkPrefixBytes.size()};
+}
+
+// Turns UTF-16 that arrives in pieces (console reads) into UTF-8, joining a surrogate pair split
+// between two pieces.
+class Utf16ToUtf8 {
+ public:
+  void append(std::u16string_view piece, std::string& out);
+  void finish(std::string& out);  // writes a high surrogate left waiting
+
+ private:
+  char16_t waiting_ = 0;
+};
 
 // ---- template definitions ----
 
+// Whether the MarkerOffset bytes before `end` are all ASCII.
+inline bool endsInAscii(const unsigned char* end) {
+  std::uint64_t first, last;
+  std::memcpy(&first, end - MarkerOffset, sizeof(first));
+  std::memcpy(&last, end - sizeof(last), sizeof(last));
+  return ((first | last) & 0x8080808080808080ull) == 0;
+}
+static_assert(MarkerOffset >= 8 && MarkerOffset <= 16);
+
+// Copies the UserKeyLength bytes before `end` to `key`. With SSE2 and a line long enough, one
+// sixteen-byte store, which a sixteen-byte load of the key can take straight from the store.
+inline void copyKey(const unsigned char* end, char* key, std::size_t lineLength) {
+#if defined(__SSE2__)
+  static_assert(UserKeyLength <= 16);
+  if (lineLength >= 16) {
+    const __m128i last16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(key), _mm_srli_si128(last16, 16 - UserKeyLength));
+    return;
+  }
+#endif
+  (void)lineLength;
+  std::memcpy(key, end - UserKeyLength, UserKeyLength);
+}
+
+// Calls f(lineStart, newline) for each '\n' in [begin, end).
+template <typename F>
+void forEachNewline(const unsigned char* begin, const unsigned char* end, F&& f) {
+  const unsigned char* line = begin;
+  const unsigned char* block = begin;
+#if defined(__SSE2__)
+  // Sixty-four bytes at a time into a bit mask of their newlines, then one bit per line.
+  const __m128i newline = _mm_set1_epi8('\n');
+  for (; end - block >= 64; block += 64) {
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
+      mask |= static_cast<std::uint64_t>(
+                  static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, newline))))
+              << (16 * i);
+    }
+    while (mask != 0) {
+      const unsigned char* at = block + __builtin_ctzll(mask);
+      f(line, at);
+      line = at + 1;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  // The rest, from where the blocks ended; the line in progress may have begun before.
+  while (const auto* at = static_cast<const unsigned char*>(
+             std::memchr(block, '\n', static_cast<std::size_t>(end - block)))) {
+    f(line, at);
+    line = block = at + 1;
+  }
+}
+
+// Just past the last '\n' in [begin, end), or `begin` when there is none.
+const unsigned char* afterLastNewline(const unsigned char* begin, const unsigned char* end);
+
 template <typename OnLine>
 void LineRepairer::feed(const char* data, std::size_t size, OnLine&& onLine) {
-  while (size > 0) {
-    const auto* newline = static_cast<const char*>(std::memchr(data, '\n', size));
-    const std::size_t length = newline ? static_cast<std::size_t>(newline - data) : size;
-    if (newline == nullptr) {
-      if (!inLine_)
-        decoder_.reset();
-      inLine_ = true;
-      decoder_.consume(data, length);
+  auto* p = reinterpret_cast<const unsigned char*>(data);
+  const unsigned char* const end = p + size;
+  if (inLine_) {
+    const auto* newline = static_cast<const unsigned char*>(std::memchr(p, '\n', size));
+    continueLine(p, static_cast<std::size_t>((newline ? newline : end) - p));
+    if (newline == nullptr)
       return;
-    }
-    if (inLine_) {
-      decoder_.consume(data, length);
-      onLine(decoder_.finish(true));
-      decoder_.reset();
-      inLine_ = false;
+    onLine(endLine(Terminator::Newline));
+    p = newline + 1;
+  }
+  // The whole lines of the chunk are checked in one pass, and one by one only when that finds
+  // something that is not UTF-8.
+  const unsigned char* const last = afterLastNewline(p, end);
+  Utf8Checker whole;
+  const bool checked = whole.check(p, static_cast<std::size_t>(last - p)) && whole.complete();
+  forEachNewline(p, last, [&](const unsigned char* line, const unsigned char* newline) {
+    std::size_t length = static_cast<std::size_t>(newline - line);
+    if (length > 0 && line[length - 1] == '\r')
+      --length;
+    // Most lines end in ASCII: then their last bytes are their last units.
+    if (checked && length >= MarkerOffset && endsInAscii(line + length)) {
+      LineResult result;
+      if (line[length - MarkerOffset] == kMarker) {
+        result.outcome = LineOutcome::Repaired;
+        result.keyLength = UserKeyLength;
+        copyKey(line + length, result.keyBytes.data(), length);
+      }
+      onLine(result);
     } else {
-      onLine(completeLine(data, length));
+      onLine(completeLine(line, length, checked));
     }
-    data += length + 1;
-    size -= length + 1;
+  });
+  p = last;
+  if (p < end) {
+    inLine_ = true;
+    continueLine(p, static_cast<std::size_t>(end - p));
   }
 }
 
 template <typename OnLine>
 void LineRepairer::finish(OnLine&& onLine) {
-  if (!inLine_)
-    return;
-  // No terminator: a trailing '\r' is content, not half of a CRLF.
-  onLine(decoder_.finish(false));
-  decoder_.reset();
-  inLine_ = false;
+  if (inLine_)
+    onLine(endLine(Terminator::EndOfInput));
 }
 
 }  // namespace quenvar::cli

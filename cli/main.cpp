@@ -2,8 +2,10 @@
 //   quenvar-cli LINK...      repair each argument
 //   quenvar-cli [-] < FILE   repair each line of standard input
 // One output line per input: the home link, or an empty line when unsupported.
-#include <cstdio>
+#include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
+#else
+#include <cerrno>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -32,6 +35,8 @@ constexpr const char* kUsage =
     "把失效的百度网盘分享链接修复为分享者主页的链接。每个输入在标准输出上对应一行：\n"
     "修复后的链接；不支持的输入对应一个空行，并在标准错误上说明是第几行。\n"
     "没有参数或参数为 - 时，从标准输入逐行读取（UTF-8，行尾的 \\n 或 \\r\\n 不计入）。\n"
+    "在终端里逐行输入时，每输入一行就给出结果；Ctrl+D（Windows 控制台中为 Ctrl+Z 再按回车）"
+    "结束输入。\n"
     "\n"
     "退出状态: 0 全部修复成功；1 有输入不受支持；2 用法错误或读写失败。\n"
     "\n"
@@ -39,146 +44,216 @@ constexpr const char* kUsage =
     "  --version   显示版本\n"
     "  --          之后的参数都当作链接\n";
 
-// Buffered text output. UTF-8 bytes, except to a Windows console, which is given UTF-16 so
-// Chinese reads correctly whatever its code page.
+// The standard streams as the platform gives them.
+#ifdef _WIN32
+using Stream = HANDLE;
+Stream standardStream(int which) {
+  return GetStdHandle(which == 0   ? STD_INPUT_HANDLE
+                      : which == 1 ? STD_OUTPUT_HANDLE
+                                   : STD_ERROR_HANDLE);
+}
+bool isConsole(Stream s) {
+  DWORD mode = 0;
+  return s != INVALID_HANDLE_VALUE && s != nullptr && GetConsoleMode(s, &mode) != FALSE;
+}
+#else
+using Stream = int;
+Stream standardStream(int which) {
+  return which;
+}
+bool isConsole(Stream s) {
+  return isatty(s) != 0;
+}
+#endif
+
+// Writes all of `size` bytes; false on any failure.
+bool writeAll(Stream s, const char* data, std::size_t size) {
+  while (size > 0) {
+#ifdef _WIN32
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!WriteFile(s, data, chunk, &written, nullptr) || written == 0)
+      return false;
+#else
+    const ssize_t written = ::write(s, data, size);
+    if (written < 0 && errno == EINTR)
+      continue;
+    if (written <= 0)
+      return false;
+#endif
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Buffered UTF-8 text. To a terminal or console it goes out line by line; a Windows console is
+// given UTF-16 so Chinese reads correctly whatever its code page.
 class Output {
  public:
-  explicit Output(std::FILE* file) : file_(file) {
-#ifdef _WIN32
-    _setmode(_fileno(file), _O_BINARY);
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    DWORD mode = 0;
-    console_ = handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle : nullptr;
-#endif
+  explicit Output(int which)
+      : stream_(standardStream(which)),
+        console_(isConsole(stream_)),
+        data_(std::make_unique<char[]>(kCapacity)) {}
+  bool toConsole() const { return console_; }
+
+  // Room for `size` (at most kLineRoom) bytes at the end, counted once commit() is called.
+  char* room(std::size_t size) {
+    if (kCapacity - size_ < size)
+      write();
+    return data_.get() + size_;
   }
-  std::string& buffer() {
-    return buffer_;
+  void commit(std::size_t size) { size_ += size; }
+  void append(std::string_view text) {
+    while (!text.empty()) {
+      if (size_ == kCapacity)
+        write();
+      const std::size_t part = std::min(text.size(), kCapacity - size_);
+      std::memcpy(data_.get() + size_, text.data(), part);
+      size_ += part;
+      text.remove_prefix(part);
+    }
   }
-  // Called at line ends only, so a console write never splits a character.
+  // Called at line ends, so a write to a console splits no character.
   void lineDone() {
-    if (buffer_.size() >= kFlushAt)
+    if (console_)
       write();
   }
-  // Writes what is buffered and pushes it out of the C library too.
   bool flush() {
     write();
-    ok_ = std::fflush(file_) == 0 && ok_;
     return ok_;
   }
 
  private:
-  static constexpr std::size_t kFlushAt = 1u << 20;
+  static constexpr std::size_t kCapacity = 1u << 16;
 
   void write() {
-    if (buffer_.empty())
+    if (size_ == 0)
       return;
 #ifdef _WIN32
-    if (console_ != nullptr) {
-      const int length = MultiByteToWideChar(CP_UTF8, 0, buffer_.data(),
-                                             static_cast<int>(buffer_.size()), nullptr, 0);
+    if (console_) {
+      const int length =
+          MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), nullptr, 0);
       std::wstring wide(static_cast<std::size_t>(length), L'\0');
-      MultiByteToWideChar(CP_UTF8, 0, buffer_.data(), static_cast<int>(buffer_.size()), wide.data(),
-                          length);
+      MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), wide.data(), length);
       DWORD written = 0;
-      ok_ = ok_ && WriteConsoleW(console_, wide.data(), static_cast<DWORD>(wide.size()), &written,
-                                 nullptr);
-      buffer_.clear();
+      ok_ = ok_ &&
+            WriteConsoleW(stream_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+      size_ = 0;
       return;
     }
 #endif
-    ok_ = ok_ && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) == buffer_.size();
-    buffer_.clear();
+    ok_ = ok_ && writeAll(stream_, data_.get(), size_);
+    size_ = 0;
   }
 
-  std::FILE* file_;
-  std::string buffer_;
+  Stream stream_;
+  bool console_;
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
   bool ok_ = true;
-#ifdef _WIN32
-  HANDLE console_ = nullptr;
-#endif
 };
+
+enum class InputStatus { Read, Failed };
 
 class Batch {
  public:
-  Batch() : out_(stdout), err_(stderr) {}
+  Batch() : out_(1), err_(2) {}
 
   void report(const LineResult& result) {
     ++line_;
-    std::string& out = out_.buffer();
-    if (result.outcome == LineOutcome::Repaired) {
-      // A key is at most ten units, so the whole line fits a small buffer: one append a line.
-      const std::string_view prefix = quenvar::cli::homeLinkPrefixUtf8();
-      char line[128];
-      static_assert(sizeof(line) >
-                    quenvar::kHomeLinkPrefix.size() + 3 * quenvar::UserKeyLength + 1);
-      std::memcpy(line, prefix.data(), prefix.size());
-      std::size_t length =
-          prefix.size() + quenvar::cli::encodeUtf8(result.key, line + prefix.size());
-      line[length++] = '\n';
-      out.append(line, length);
-      out_.lineDone();
+    if (result.outcome != LineOutcome::Repaired) {
+      reportNotRepaired(result.outcome);
       return;
-    } else {
-      allRepaired_ = false;
-      const char* why = result.outcome == LineOutcome::InvalidUtf8 ? "不是有效的 UTF-8 文本"
-                                                                   : "暂不支持此链接...";
-      // Flushing both keeps messages next to their lines when both go to a terminal.
-      out_.flush();
-      err_.buffer() += "quenvar-cli: 第 " + std::to_string(line_) + " 行：" + why + "\n";
-      err_.flush();
     }
-    out += '\n';
+    // Fixed-size copies: the key goes in sixteen-byte halves and only its length counts.
+    constexpr std::string_view prefix = quenvar::cli::homeLinkPrefixUtf8();
+    char* p = out_.room(prefix.size() + quenvar::cli::kKeyRoom + 1);
+    std::memcpy(p, prefix.data(), prefix.size());
+    std::memcpy(p + prefix.size(), result.keyBytes.data(), 16);
+    if (result.keyLength > 16)
+      std::memcpy(p + prefix.size() + 16, result.keyBytes.data() + 16, 16);
+    p[prefix.size() + result.keyLength] = '\n';
+    out_.commit(prefix.size() + result.keyLength + 1);
     out_.lineDone();
   }
 
-  bool readStandardInput() {
+  InputStatus readStandardInput() {
     quenvar::cli::LineRepairer repairer;
     auto onLine = [this](const LineResult& r) { report(r); };
-#ifdef _WIN32
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    if (input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode)) {
-      // Typed at a console: read UTF-16 and hand the same UTF-8 to the line reader.
-      std::vector<wchar_t> wide(4096);
-      DWORD got = 0;
-      while (ReadConsoleW(input, wide.data(), static_cast<DWORD>(wide.size()), &got, nullptr) &&
-             got > 0) {
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(got),
-                                               nullptr, 0, nullptr, nullptr);
-        std::string bytes(static_cast<std::size_t>(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(got), bytes.data(), length,
-                            nullptr, nullptr);
-        if (bytes.size() == 1 && bytes[0] == '\x1A')
-          break;  // Ctrl+Z ends console input
-        repairer.feed(bytes.data(), bytes.size(), onLine);
+    const Stream input = standardStream(0);
+    // Typed at a terminal: every line is answered as soon as it is entered.
+    const bool interactive = isConsole(input);
+    auto answer = [&] {
+      if (interactive) {
+        out_.flush();
+        err_.flush();
       }
+    };
+#ifdef _WIN32
+    if (interactive) {
+      // A console gives UTF-16; the line reader takes the same text as UTF-8.
+      quenvar::cli::Utf16ToUtf8 converter;
+      std::vector<wchar_t> wide(4096);
+      std::string bytes;
+      DWORD got = 0;
+      bool ended = false;
+      while (!ended &&
+             ReadConsoleW(input, wide.data(), static_cast<DWORD>(wide.size()), &got, nullptr) &&
+             got > 0) {
+        std::u16string_view piece(reinterpret_cast<const char16_t*>(wide.data()), got);
+        // Ctrl+Z ends console input; what came before it on its line is the last line.
+        if (const std::size_t z = piece.find(u'\x1A'); z != piece.npos) {
+          piece = piece.substr(0, z);
+          ended = true;
+        }
+        bytes.clear();
+        converter.append(piece, bytes);
+        if (ended)
+          converter.finish(bytes);
+        repairer.feed(bytes.data(), bytes.size(), onLine);
+        answer();
+      }
+      bytes.clear();
+      converter.finish(bytes);
+      repairer.feed(bytes.data(), bytes.size(), onLine);
       repairer.finish(onLine);
-      return true;
+      return InputStatus::Read;
     }
-    _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    std::vector<char> chunk(1u << 18);
+    std::vector<char> chunk(1u << 17);
     for (;;) {
-      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stdin);
-      if (got > 0)
-        repairer.feed(chunk.data(), got, onLine);
-      if (got < chunk.size())
+#ifdef _WIN32
+      DWORD got = 0;
+      if (!ReadFile(input, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE)
+          break;  // the writing end has closed
+        return InputStatus::Failed;
+      }
+#else
+      const ssize_t got = ::read(input, chunk.data(), chunk.size());
+      if (got < 0 && errno == EINTR)
+        continue;
+      if (got < 0)
+        return InputStatus::Failed;
+#endif
+      if (got == 0)
         break;
+      repairer.feed(chunk.data(), static_cast<std::size_t>(got), onLine);
+      answer();
     }
-    if (std::ferror(stdin))
-      return false;
     repairer.finish(onLine);
-    return true;
+    return InputStatus::Read;
   }
 
-  int finish(bool inputOk) {
-    if (!inputOk)
-      err_.buffer() += "quenvar-cli: 读取标准输入失败\n";
+  int finish(InputStatus input) {
+    if (input == InputStatus::Failed)
+      err_.append("quenvar-cli: 读取标准输入失败\n");
     const bool written = out_.flush();
     if (!written)
-      err_.buffer() += "quenvar-cli: 写入标准输出失败\n";
+      err_.append("quenvar-cli: 写入标准输出失败\n");
     err_.flush();
-    if (!inputOk || !written)
+    if (input == InputStatus::Failed || !written)
       return kUsageOrIoError;
     return allRepaired_ ? kAllRepaired : kSomeUnsupported;
   }
@@ -191,6 +266,30 @@ class Batch {
   }
 
  private:
+  // An empty line keeps the output in step with the input; standard error says why.
+  [[gnu::noinline]] void reportNotRepaired(LineOutcome outcome) {
+    allRepaired_ = false;
+    out_.append("\n");
+    // Both on one screen: the line goes first, so the message stands next to it.
+    if (out_.toConsole() && err_.toConsole())
+      out_.flush();
+    out_.lineDone();
+    err_.append("quenvar-cli: 第 " + std::to_string(line_) + " 行：" +
+                (outcome == LineOutcome::InvalidUtf8 ? std::string("不是有效的 UTF-8 文本")
+                                                     : unsupportedMessage()) +
+                "\n");
+    err_.lineDone();
+  }
+
+  static const std::string& unsupportedMessage() {
+    static const std::string message = [] {
+      std::string s;
+      quenvar::cli::appendUtf8(s, quenvar::kUnsupportedMessage);
+      return s;
+    }();
+    return message;
+  }
+
   Output out_, err_;
   std::uint64_t line_ = 0;
   bool allRepaired_ = true;
@@ -199,25 +298,26 @@ class Batch {
 // Command-line arguments as the platform gives them: UTF-8 bytes on Linux, UTF-16 on Windows.
 #ifdef _WIN32
 using ArgChar = wchar_t;
+std::u16string_view units(const wchar_t* arg) {
+  return {reinterpret_cast<const char16_t*>(arg), std::wcslen(arg)};
+}
 LineResult repairArgument(const wchar_t* arg) {
-  const std::wstring_view wide(arg);
-  static std::u16string units;  // the key views it until the line is written
-  units.assign(wide.begin(), wide.end());
-  return quenvar::cli::repairText(units);
+  return quenvar::cli::repairText(units(arg));
 }
 std::string narrow(const wchar_t* arg) {
   std::string s;
-  const std::wstring_view wide(arg);
-  quenvar::cli::appendUtf8(s, std::u16string(wide.begin(), wide.end()));
+  quenvar::cli::appendUtf8(s, units(arg));
   return s;
 }
 #else
 using ArgChar = char;
 LineResult repairArgument(const char* arg) {
-  static quenvar::cli::TailDecoder decoder;
-  decoder.reset();
-  decoder.consume(arg, std::strlen(arg));
-  return decoder.finish(false);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(arg);
+  const std::size_t size = std::strlen(arg);
+  quenvar::cli::Utf8Checker checker;
+  if (!checker.check(bytes, size) || !checker.complete())
+    return {LineOutcome::InvalidUtf8};
+  return quenvar::cli::resultForUtf8(bytes, size);
 }
 std::string narrow(const char* arg) {
   return arg;
@@ -233,31 +333,31 @@ int run(int argc, ArgChar** argv) {
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
     } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-      batch.out().buffer() += kUsage;
+      batch.out().append(kUsage);
       return batch.out().flush() ? kAllRepaired : kUsageOrIoError;
     } else if (!optionsEnded && arg == "--version") {
-      batch.out().buffer() += "quenvar-cli " QUENVAR_VERSION_STRING "\n";
+      batch.out().append("quenvar-cli " QUENVAR_VERSION_STRING "\n");
       return batch.out().flush() ? kAllRepaired : kUsageOrIoError;
     } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      batch.err().buffer() += "quenvar-cli: 未知选项 " + arg + "\n" + kUsage;
+      batch.err().append("quenvar-cli: 未知选项 " + arg + "\n" + kUsage);
       batch.err().flush();
       return kUsageOrIoError;
     } else {
       inputs.push_back(argv[i]);
     }
   }
-  bool inputOk = true;
-  if (inputs.empty()) {
-    inputOk = batch.readStandardInput();
-  }
-  for (const ArgChar* input : inputs) {
-    if (narrow(input) == "-") {
-      inputOk = batch.readStandardInput() && inputOk;
+  InputStatus input = InputStatus::Read;
+  if (inputs.empty())
+    input = batch.readStandardInput();
+  for (const ArgChar* argument : inputs) {
+    if (narrow(argument) == "-") {
+      if (batch.readStandardInput() == InputStatus::Failed)
+        input = InputStatus::Failed;
     } else {
-      batch.report(repairArgument(input));
+      batch.report(repairArgument(argument));
     }
   }
-  return batch.finish(inputOk);
+  return batch.finish(input);
 }
 
 }  // namespace

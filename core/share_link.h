@@ -18,6 +18,9 @@ inline constexpr std::u16string_view kServiceHost = u"pan.baidu.com";
 inline constexpr std::u16string_view HomeLinkPath = u"/share/home?uk=";
 inline constexpr std::u16string_view kHomeLinkPrefix = u"http://pan.baidu.com/share/home?uk=";
 
+// What the user is told of an unsupported input, in the window and on the command line.
+inline constexpr std::u16string_view kUnsupportedMessage = u"暂不支持此链接...";
+
 // Either repaired (with the home link) or unsupported (no link).
 struct RepairResult {
   std::optional<std::u16string> homeLink;

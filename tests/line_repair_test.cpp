@@ -21,9 +21,7 @@ std::vector<std::string> run(const std::string& input, std::size_t chunk) {
   LineRepairer repairer;
   auto onLine = [&](const quenvar::cli::LineResult& r) {
     if (r.outcome == LineOutcome::Repaired) {
-      std::string link(quenvar::cli::homeLinkPrefixUtf8());
-      quenvar::cli::appendUtf8(link, r.key);
-      lines.push_back(link);
+      lines.push_back(std::string(quenvar::cli::homeLinkPrefixUtf8()) + std::string(r.key()));
     } else {
       lines.push_back(r.outcome == LineOutcome::Unsupported ? "-" : "!");
     }
@@ -90,8 +88,38 @@ TEST(LineReaderLongLines, KeepsOnlyTheTailOfAMultiMegabyteLine) {
   EXPECT_EQ(run(line, 3), std::vector<std::string>{P + "一二三四五六七八九十"});
 }
 
+// A bad byte anywhere in a long ASCII line, which the reader checks in blocks, is found, however
+// the line is cut into chunks and wherever it starts in memory.
+TEST(LineReaderBlocks, OneBadByteAnywhereInALongLineIsFound) {
+  const std::string good = std::string(200, 'a') + "=1234567890";
+  for (std::size_t at = 0; at < good.size(); ++at) {
+    std::string bad = good;
+    bad[at] = '\xFF';
+    for (std::size_t shift : {0u, 1u, 7u}) {
+      const std::string input = std::string(shift, 'x') + "\n" + bad + "\n" + good + "\n";
+      for (std::size_t chunk : {std::size_t{16}, std::size_t{64}, input.size()}) {
+        SCOPED_TRACE("bad byte at " + std::to_string(at) + ", chunks of " + std::to_string(chunk));
+        EXPECT_EQ(run(input, chunk), (std::vector<std::string>{"-", "!", P + "1234567890"}));
+      }
+    }
+  }
+}
+
+TEST(ConsoleText, ASurrogatePairSplitBetweenReadsIsJoined) {
+  const std::u16string text = u"x=12345678\U0001F600\n";
+  for (std::size_t split = 0; split <= text.size(); ++split) {
+    quenvar::cli::Utf16ToUtf8 converter;
+    std::string bytes;
+    converter.append(std::u16string_view(text).substr(0, split), bytes);
+    converter.append(std::u16string_view(text).substr(split), bytes);
+    converter.finish(bytes);
+    EXPECT_EQ(bytes, "x=12345678\xF0\x9F\x98\x80\n") << "split after " << split << " units";
+  }
+}
+
 TEST(TextRepair, ArgumentsInUtf16UseTheSameRule) {
   EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890").outcome, LineOutcome::Repaired);
+  EXPECT_EQ(quenvar::cli::repairText(u"长=一二三四五六七八九十").key(), "一二三四五六七八九十");
   EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890\n").outcome, LineOutcome::Unsupported);
   std::string out;
   quenvar::cli::appendUtf8(out, u"a\xD800z");  // an unpaired surrogate cannot be written as UTF-8

@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in one of the project's private prefixes, making the prefix
-# the first time. Used by CTest (as the cross-compiling emulator) and by the run script.
+# the first time. Used by CTest (as the cross-compiling emulator) and by the other scripts.
 #
-#   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] PROGRAM.exe [ARGS...]
+#   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] [--no-display] PROGRAM.exe [ARGS...]
+#   wine-run.sh [--dpi N] [--scheme test|plain] --prepare | --kill
 #
-# --dpi      logical DPI of the prefix (96 unless given)
-# --scheme   "test" (default) sets the Windows 10 scroll-bar colour and runs in a Wine desktop;
-#            "plain" keeps Wine's own colours and top-level windows
-# --desktop  run inside a Wine virtual desktop of that size (draws window frames)
-# --prepare  only make the prefix (PROGRAM is then not given)
+# --dpi         logical DPI of the prefix (96 unless given)
+# --scheme      "test" (default) sets the Windows 10 scroll-bar colour and runs in a Wine desktop;
+#               "plain" keeps Wine's own colours and top-level windows
+# --desktop     run inside a Wine virtual desktop of that size (draws window frames)
 # --no-display  run without any X display (console programs)
-# --kill     end whatever runs in the prefix (PROGRAM is then not given)
-# Without a DISPLAY (or with QUENVAR_HEADLESS=1) the program runs on a private Xvfb display.
-# The program's exit status is passed through.
+# --prepare     only make the prefix
+# --kill        end everything that runs in the prefix, and its virtual display
+#
+# Without a DISPLAY (or with QUENVAR_HEADLESS=1) programs run on a virtual display that the
+# prefix's runs share. Several runs may use one prefix at once: each ends only the programs it
+# started, and the last one to finish stops the prefix's Wine server and virtual display. The
+# program's exit status is passed through.
 set -euo pipefail
 
+usage() {
+  sed -n 's/^#   //p' "${BASH_SOURCE[0]}" >&2
+  exit 2
+}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=${QUENVAR_WINE_ROOT:-$here/../build/wine}
 dpi=96
@@ -32,35 +40,72 @@ while [[ $# -gt 0 ]]; do
     --no-display) no_display=1; shift ;;
     --kill) kill=1; shift ;;
     --) shift; break ;;
-    -*) echo "wine-run.sh: unknown option $1" >&2; exit 2 ;;
+    -*) echo "wine-run.sh: unknown option $1" >&2; usage ;;
     *) break ;;
   esac
 done
-[[ $# -ge 1 || -n $prepare || -n $kill ]] || { echo "usage: wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] PROGRAM [ARGS...]" >&2; exit 2; }
-[[ $scheme == test || $scheme == plain ]] || { echo "wine-run.sh: --scheme is test or plain" >&2; exit 2; }
+[[ $# -ge 1 || -n $prepare || -n $kill ]] || usage
+[[ $scheme == test || $scheme == plain ]] || usage
 
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
-export WINEPREFIX=$root/$scheme-$dpi
+name=$scheme-$dpi
+export WINEPREFIX=$root/$name
 export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installer prompts, no desktop menu entries.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
 export LC_ALL=C.UTF-8
+display_file=$root/$name.display  # "NUMBER PID" of the prefix's virtual display
+
+stop_display() {
+  local number pid
+  if read -r number pid 2>/dev/null <"$display_file"; then
+    kill "$pid" 2>/dev/null || true
+  fi
+  rm -f "$display_file"
+}
 
 if [[ -n $kill ]]; then
   wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  stop_display
   exit 0
 fi
-# No Mono or Gecko installer prompts, no desktop menu entries.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Every run holds this lock shared while it uses the prefix; the last one gets it exclusively.
+exec 8>"$root/$name.users"
+flock -s 8
+
+# The prefix's virtual display: started by the first run that needs it, kept by the others.
+use_virtual_display() {
+  command -v Xvfb >/dev/null || { echo "wine-run.sh: Xvfb is missing; run tools/bootstrap.sh" >&2; exit 2; }
+  exec 7>"$root/$name.display-lock"
+  flock 7
+  local number pid
+  if ! read -r number pid 2>/dev/null <"$display_file" || ! kill -0 "$pid" 2>/dev/null; then
+    local ready
+    ready=$(mktemp)
+    # The locks are this script's: what it starts must not hold them on.
+    setsid Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp 6>"$ready" >/dev/null 2>&1 7>&- 8>&- &
+    pid=$!
+    for _ in $(seq 100); do
+      [[ -s $ready ]] && break
+      sleep 0.05
+    done
+    number=$(tr -dc 0-9 <"$ready")
+    rm -f "$ready"
+    [[ -n $number ]] || { echo "wine-run.sh: Xvfb did not start" >&2; exit 2; }
+    echo "$number $pid" >"$display_file"
+  fi
+  flock -u 7
+  export DISPLAY=:$number
+}
 
 if [[ -n $no_display ]]; then
   unset DISPLAY WAYLAND_DISPLAY
 elif [[ -z ${QUENVAR_IN_XVFB:-} && ( -z ${DISPLAY:-} || -n ${QUENVAR_HEADLESS:-} ) ]]; then
-  command -v xvfb-run >/dev/null || { echo "wine-run.sh: xvfb-run is missing; run tools/bootstrap.sh" >&2; exit 2; }
-  args=(--dpi "$dpi" --scheme "$scheme")
-  [[ -n $desktop ]] && args+=(--desktop "$desktop")
-  [[ -n $prepare ]] && args+=(--prepare)
-  QUENVAR_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "${args[@]}" -- "$@"
+  use_virtual_display
 fi
 
 registry_file() {
@@ -86,16 +131,16 @@ registry_file() {
 make_prefix() {
   echo "wine-run.sh: making Wine prefix $WINEPREFIX (once)" >&2
   rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || { echo "wine-run.sh: wineboot failed for $WINEPREFIX" >&2; return 1; }
+  wineboot -i >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: wineboot failed for $WINEPREFIX" >&2; return 1; }
   wineserver -w
   # Debian keeps Wine's own fonts (Marlett draws the caption buttons) where this Wine does not
   # look; the prefix's font folder is always searched.
   if compgen -G "/usr/share/wine/fonts/*.ttf" >/dev/null; then
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
-  local reg=$root/$scheme-$dpi.reg
+  local reg=$root/$name.reg
   registry_file >"$reg"
-  wine regedit "$reg" >/dev/null 2>&1 || { echo "wine-run.sh: loading $reg failed" >&2; return 1; }
+  wine regedit "$reg" >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: loading $reg failed" >&2; return 1; }
   wineserver -w
   touch "$WINEPREFIX/.quenvar-ready"
 }
@@ -104,14 +149,33 @@ make_prefix() {
   flock 9
   [[ -f $WINEPREFIX/.quenvar-ready ]] || make_prefix
 ) 9>"$root/.lock"
-[[ -z $prepare ]] || exit 0
 
-status=0
+# The last run using the prefix stops its Wine server and its virtual display.
+finish_prefix() {
+  if flock -xn 8; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    stop_display
+  fi
+}
+[[ -z $prepare ]] || { finish_prefix; exit 0; }
+
+# The program runs in a session of its own, so what it starts can be ended with it and nothing
+# of another run is touched.
+program=
+end_own_programs() {
+  [[ -z $program ]] || kill -- "-$program" 2>/dev/null || true
+  finish_prefix
+}
+trap end_own_programs EXIT
+trap 'exit 130' INT TERM
+# An asynchronous command would read /dev/null: keep this script's standard input.
 if [[ -n $desktop ]]; then
-  wine explorer "/desktop=Quenvar,$desktop" "$@" || status=$?
+  setsid wine explorer "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
 else
-  wine "$@" || status=$?
+  setsid wine "$@" <&0 8>&- &
 fi
-# Leave nothing behind: the next run may use another display.
-wineserver -k 2>/dev/null || true
+program=$!
+status=0
+wait "$program" || status=$?
 exit "$status"

@@ -7,13 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "share_link.h"
 #include "text_color.h"
 
 namespace quenvar::ui {
 
 namespace notice {
 inline constexpr std::u16string_view kRepaired = u"修复成功";
-inline constexpr std::u16string_view kUnsupported = u"暂不支持此链接...";
+inline constexpr std::u16string_view kUnsupported = kUnsupportedMessage;
 inline constexpr std::u16string_view kCopied = u"链接已复制到剪贴板";
 inline constexpr std::u16string_view kNothingToCopy = u"没有可复制的链接，请先修复链接";
 inline constexpr std::u16string_view kClipboardBusy = u"复制失败，剪贴板暂时无法使用，请稍后重试";

@@ -5,10 +5,9 @@
 #include <memory>
 
 #include "clipboard_win32.h"
+#include "form1_class_name.h"
 
 namespace quenvar::ui {
-
-inline constexpr const wchar_t* kForm1ClassName = L"Quenvar.Form1";
 
 class Form1;
 struct Form1Deleter {

@@ -122,10 +122,20 @@ void clickAt(POINT screen) {
   at.mi.dx = MulDiv(screen.x, 65535, width - 1);
   at.mi.dy = MulDiv(screen.y, 65535, height - 1);
   at.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  std::vector<INPUT> inputs{at, at, at};
-  inputs[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-  inputs[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-  send(inputs);
+  // The pointer gets there first, as a hand moves before it presses: under load Wine may still
+  // be taking an earlier move when the button goes down.
+  std::vector<INPUT> move{at};
+  send(move);
+  waitUntil(
+      [&] {
+        POINT now{};
+        return GetCursorPos(&now) && now.x == screen.x && now.y == screen.y;
+      },
+      std::chrono::seconds(2));
+  std::vector<INPUT> press{at, at};
+  press[0].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+  press[1].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+  send(press);
 }
 
 void pressKey(WORD virtualKey, bool shift, bool control) {

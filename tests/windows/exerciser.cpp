@@ -5,6 +5,7 @@
 //
 //   exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] [--keep=I,J,...]
 //             [--shrink-seconds=T] [--target=NAME]
+//   exerciser [--seed=S] --list=I,J-K,...      prints those of the seed's actions
 // The last line is "N actions, M divergences (seed S)"; the exit status is non-zero on any
 // divergence. The same program started with --hold-clipboard=ID holds the clipboard for it.
 #include <windows.h>
@@ -565,6 +566,7 @@ struct Options {
   std::vector<std::size_t> keep;  // replay just these of the seed's actions
   int shrinkSeconds = 120;
   std::string target = "win64";
+  bool list = false;  // print the actions instead of running them
 };
 
 struct Divergence {
@@ -781,6 +783,12 @@ void report(const Options& o, Plan& plan, const Divergence& f,
 }
 
 int exercise(const Options& o) {
+  if (o.list) {
+    Plan plan(o.seed);
+    for (std::size_t i : o.keep)
+      std::printf("  #%zu %s\n", i, describe(plan[i]).c_str());
+    return 0;
+  }
   desktop::ClipboardHolder holder;
   Runner runner(holder);
   Plan plan(o.seed);
@@ -919,15 +927,20 @@ int main(int argc, char** argv) {
       o.target = v;
     } else if ((v = optionValue(arg, "--keep="))) {
       o.keep = parseIndexList(v);
+    } else if ((v = optionValue(arg, "--list="))) {
+      o.keep = parseIndexList(v);
+      o.list = true;
     } else {
       std::fprintf(stderr, "exerciser: unknown argument %s\n", arg.c_str());
       return 2;
     }
   }
-  if (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.keep.empty())) {
+  if (!o.list &&
+      (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.keep.empty()))) {
     std::fprintf(stderr,
                  "usage: exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] "
-                 "[--keep=I,J-K,...] [--shrink-seconds=T] [--target=NAME]\n");
+                 "[--keep=I,J-K,...] [--shrink-seconds=T] [--target=NAME]\n"
+                 "       exerciser [--seed=S] --list=I,J-K,...\n");
     return 2;
   }
   return exercise::exercise(o);

@@ -1,6 +1,6 @@
 #include "quenvar_driver.h"
 
-#include "form1_window.h"
+#include "form1_class_name.h"
 
 namespace quenvar::e2e {
 

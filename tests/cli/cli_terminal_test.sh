@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# quenvar-cli typed at a real terminal: tmux runs it, send-keys types, capture-pane reads the
+# screen. Each answer must be on the screen as soon as its line is entered, before input ends;
+# Ctrl+D (Linux) or Ctrl+Z then Enter (Windows console) ends input with the usual exit status.
+#   cli_terminal_test.sh PROGRAM                                   (Linux)
+#   cli_terminal_test.sh --console-keys KEYS.exe PROGRAM.exe RUNNER...   (Windows, under Wine)
+set -uo pipefail
+keys=
+if [[ ${1:-} == --console-keys ]]; then
+  keys=$2
+  shift 2
+fi
+program=$1
+shift
+runner=("$@")
+command -v tmux >/dev/null || { echo "tmux is missing; run tools/bootstrap.sh"; exit 1; }
+work=$(mktemp -d)
+export TMUX_TMPDIR=$work  # a tmux server of the test's own
+runs=0
+session=
+trap 'tmux kill-server 2>/dev/null; rm -rf "$work"' EXIT
+P=http://pan.baidu.com/share/home?uk=
+passed=0 failed=0
+
+quote() { printf '%q ' "$@"; }
+start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns wide
+  [[ -z $session ]] || tmux kill-session -t "$session"
+  runs=$((runs + 1))
+  session=run$runs
+  tmux new-session -d -s "$session" -x 160 -y 40 \
+    "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600"
+}
+screen() { tmux capture-pane -t "$session" -p -S - -J; }
+type_line() { tmux send-keys -t "$session" -l "$1"; tmux send-keys -t "$session" Enter; }
+end_input() {
+  if [[ -n $keys ]]; then
+    "${runner[@]}" "$keys" "$(basename "$program")" ctrl-z enter
+  else
+    tmux send-keys -t "$session" C-d
+  fi
+}
+# expect NAME PATTERN: waits up to 20 s for the screen to show the pattern (a fixed string).
+expect() {
+  local name=$1 pattern=$2
+  for _ in $(seq 200); do
+    if screen | grep -qF -- "$pattern"; then
+      passed=$((passed + 1))
+      return 0
+    fi
+    sleep 0.1
+  done
+  failed=$((failed + 1))
+  echo "FAIL $name: the screen never showed '$pattern'. It shows:"
+  screen | sed 's/^/  | /'
+  return 1
+}
+
+# Answers come line by line, messages next to their lines, and Ctrl+D / Ctrl+Z ends input.
+start ""
+sleep 1
+type_line "https://pan.baidu.com/share/link?shareid=1&uk=1234567890"
+expect "an answer as soon as the line is entered" "${P}1234567890"
+type_line "not a link"
+expect "the message for an unsupported line" "quenvar-cli: 第 2 行：暂不支持此链接..."
+type_line "链接=一二三四五六七八九十"
+expect "a Chinese key" "${P}一二三四五六七八九十"
+end_input
+expect "end of input, status 1 for the unsupported line" "exit status: 1"
+
+# The status is 0 when every line was repaired.
+start ""
+sleep 1
+type_line "=abc"
+expect "a short input with the marker" "${P}=abc"
+end_input
+expect "end of input, status 0" "exit status: 0"
+
+if [[ -n $keys ]]; then
+  # A console read of 4096 units ends between the two halves of a character outside the BMP;
+  # the key must keep it whole. Output goes to a file, as UTF-8, where its bytes can be read.
+  start "> $(quote "$work/out")"
+  sleep 1
+  long=$(head -c 4086 /dev/zero | tr '\0' 'a')=12345678😀
+  type_line "$long"
+  sleep 2
+  end_input
+  expect "end of input after a long line" "exit status: 0"
+  if [[ $(cat "$work/out") == "${P}12345678😀" ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL a character split between console reads: the output is $(od -c "$work/out" | head -3)"
+  fi
+fi
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
