@@ -10,6 +10,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine wine64 wine32:i386 fonts-wine
   xvfb xauth fonts-wqy-microhei imagemagick
+  tmux zip unzip man-db groff-base
 )
 
 step=""

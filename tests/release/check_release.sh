@@ -1,36 +1,37 @@
 #!/usr/bin/env bash
-# Builds the release packages twice, in two build directories of different names and at
-# different times, and checks that:
-#  - each build gives the x64 and x86 zips, each holding Quenvar.exe and readme.txt;
-#  - SHA256SUMS matches the zips and the exes unpacked from them;
-#  - both builds' Quenvar.exe files are byte-identical.
-#   check_release.sh SOURCE_DIR SCRATCH_DIR
+# Builds the release twice, in two build directories of different names and at different times,
+# and checks that:
+#  - each build gives the x64 and x86 zips, each holding one folder with Quenvar.exe,
+#    quenvar-cli.exe and readme.txt;
+#  - SHA256SUMS verifies with `sha256sum -c` once the zips are unpacked next to it;
+#  - both builds' zips and SHA256SUMS are byte-identical.
+#   check_release.sh SOURCE_DIR SCRATCH_DIR NAME VERSION
 set -euo pipefail
-src=$1
-scratch=$2
+src=$1 scratch=$2 name=$3 version=$4
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
 build() {
   local tree=$1
   cmake -S "$src" -B "$tree" -G Ninja -DQUENVAR_RELEASE=ON >"$tree.log" 2>&1 &&
-    cmake --build "$tree" --target package >>"$tree.log" 2>&1 ||
+    cmake --build "$tree" >>"$tree.log" 2>&1 ||
     { cat "$tree.log"; echo "release build in $tree failed" >&2; exit 1; }
 }
 
 check_dist() {
   local dist=$1/dist
   for arch in x64 x86; do
-    local zip=$dist/Quenvar-1.00-$arch.zip
+    local folder=$name-$version-$arch
+    local zip=$dist/$folder.zip
     [[ -f $zip ]] || { echo "missing $zip" >&2; exit 1; }
     local listing
-    listing=$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')
-    [[ $listing == "Quenvar.exe readme.txt " ]] || { echo "$zip holds: $listing" >&2; exit 1; }
-    # Unpack as Explorer's "Extract All" does: into a folder named after the zip.
-    mkdir -p "$dist/Quenvar-1.00-$arch"
-    (cd "$dist/Quenvar-1.00-$arch" && cmake -E tar xf "$zip")
+    listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
+    [[ $listing == "$folder/ $folder/$name.exe $folder/quenvar-cli.exe $folder/readme.txt " ]] ||
+      { echo "$zip holds: $listing" >&2; exit 1; }
+    # Unpacked as a user does, next to SHA256SUMS.
+    (cd "$dist" && unzip -q "$zip")
   done
-  [[ $(wc -l <"$dist/SHA256SUMS") -eq 4 ]] || { echo "SHA256SUMS should have 4 lines" >&2; exit 1; }
+  [[ $(wc -l <"$dist/SHA256SUMS") -eq 6 ]] || { echo "SHA256SUMS should have 6 lines" >&2; exit 1; }
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS does not match" >&2; exit 1; }
 }
 
@@ -40,9 +41,9 @@ sleep 2  # a build at another time must not differ either
 build "$scratch/second-build-elsewhere"
 check_dist "$scratch/second-build-elsewhere"
 
-for arch in x64 x86; do
-  a=$scratch/first/dist/Quenvar-1.00-$arch/Quenvar.exe
-  b=$scratch/second-build-elsewhere/dist/Quenvar-1.00-$arch/Quenvar.exe
-  cmp "$a" "$b" || { echo "$arch: the two builds of Quenvar.exe differ" >&2; exit 1; }
-  echo "$arch: Quenvar.exe identical in both builds, $(stat -c %s "$a") bytes"
+for file in "$name-$version-x64.zip" "$name-$version-x86.zip" SHA256SUMS; do
+  a=$scratch/first/dist/$file
+  b=$scratch/second-build-elsewhere/dist/$file
+  cmp "$a" "$b" || { echo "$file differs between the two builds" >&2; exit 1; }
+  echo "$file: identical in both builds, $(stat -c %s "$a") bytes"
 done
