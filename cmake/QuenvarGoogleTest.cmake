@@ -1,9 +1,5 @@
-# GoogleTest is built from Debian's sources so native and cross builds use the same copy.
-set(QUENVAR_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest source tree")
-if(NOT EXISTS ${QUENVAR_GOOGLETEST_DIR}/CMakeLists.txt)
-  message(FATAL_ERROR "GoogleTest sources not found in ${QUENVAR_GOOGLETEST_DIR}; "
-                      "install Debian's googletest package (tools/bootstrap.sh does).")
-endif()
+# GoogleTest is built from Debian's sources (QUENVAR_GOOGLETEST_DIR, checked by the top
+# CMakeLists.txt) so native and cross builds use the same copy.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
