@@ -2,14 +2,14 @@
 # Throughput of quenvar-cli on a million links against `cat` of the same file (the floor) and a
 # `sed -E` one-liner doing the same rewrite for ASCII input, run pair by pair; peak memory on a
 # 100 MB input; and Google Benchmark of the rule itself.
-#   tools/bench-cli.sh [ROUNDS]      (default 7)
+#   tools/bench-cli.sh [ROUNDS] [PROGRAM]      (default 7 rounds; the optimised build's quenvar-cli)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 rounds=${1:-7}
 tools/bootstrap.sh
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build/bench --target quenvar-cli rule_benchmark >/dev/null
-cli=build/bench/cli/quenvar-cli
+cli=${2:-build/bench/cli/quenvar-cli}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -46,11 +46,11 @@ echo "input: 1,000,000 links, $((size / 1048576)) MiB; medians of $rounds rounds
 echo "cat          ${cat_s}s  $(mb "$cat_s") MiB/s"
 echo "quenvar-cli  ${cli_s}s  $(mb "$cli_s") MiB/s"
 echo "sed -E       ${sed_s}s  $(mb "$sed_s") MiB/s"
-echo "quenvar-cli / cat throughput: $(echo "scale=2; $cat_s / $cli_s" | bc -l)  (goal: at least 0.33)"
-echo "quenvar-cli / sed throughput: $(echo "scale=1; $sed_s / $cli_s" | bc -l)  (goal: at least 5)"
+echo "quenvar-cli / cat throughput: $(echo "scale=2; $cat_s / $cli_s" | bc -l)"
+echo "quenvar-cli / sed throughput: $(echo "scale=1; $sed_s / $cli_s" | bc -l)"
 
 head -c $((100 * 1024 * 1024)) < <(yes 'https://pan.baidu.com/share/link?shareid=42&uk=1234567890') >"$work/big"
 /usr/bin/time -f '%M' -o "$work/rss" "$cli" <"$work/big" >/dev/null 2>&1 || true
-echo "peak memory on a 100 MiB input: $(tail -1 "$work/rss") KiB  (goal: under 10 MiB)"
+echo "peak memory on a 100 MiB input: $(tail -1 "$work/rss") KiB"
 
 build/bench/tools/rule_benchmark --benchmark_min_time=0.2 2>/dev/null | grep -E '^BM_'

@@ -5,6 +5,7 @@
 
 #include "icon_check.h"
 #include "icon_format.h"
+#include "identity.h"
 #include "quenvar_driver.h"
 
 namespace {
@@ -29,10 +30,12 @@ TEST(QuenvarExe, VersionInformation) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  constexpr DWORD kVersion[] = {QUENVAR_VERSION_NUMBERS};
+  const DWORD high = kVersion[0] << 16 | kVersion[1], low = kVersion[2] << 16 | kVersion[3];
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
   EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
 
@@ -44,9 +47,9 @@ TEST(QuenvarExe, VersionInformation) {
   EXPECT_EQ(translation[1], 1200);
 
   const std::pair<const wchar_t*, const wchar_t*> strings[] = {
-      {L"FileVersion", L"1.00"},     {L"ProductVersion", L"1.00"},
-      {L"ProductName", L"Quenvar"},  {L"FileDescription", L"Quenvar"},
-      {L"InternalName", L"Quenvar"}, {L"OriginalFilename", L"Quenvar.exe"},
+      {L"FileVersion", L"" QUENVAR_VERSION_STRING}, {L"ProductVersion", L"" QUENVAR_VERSION_STRING},
+      {L"ProductName", L"" QUENVAR_NAME},           {L"FileDescription", L"" QUENVAR_NAME},
+      {L"InternalName", L"" QUENVAR_NAME},          {L"OriginalFilename", L"" QUENVAR_EXE_NAME},
   };
   for (auto [name, want] : strings)
     EXPECT_EQ(versionString(data, name), want) << "version string";

@@ -18,7 +18,6 @@
 #include "form1_layout.h"
 #include "form1_window.h"
 #include "freed_memory_watch.h"
-#include "text_color.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-// Times start to window-shown for two programs, pair by pair, and reads each one's peak memory.
-//   startup_bench RUNS PROGRAM.exe BASELINE.exe
-// Each pair runs both programs back to back, alternating which goes first, so drift in the
-// machine's load falls on both alike.
+// Times start to window-shown for Quenvar and two baselines (the same window written plainly,
+// and an empty window), round by round, and reads each one's peak memory. The ratios are
+// medians of the ratios within each round.
+//   startup_bench ROUNDS QUENVAR.exe PLAIN_CONTROLS.exe EMPTY.exe
 #include <windows.h>
 #include <psapi.h>
 
@@ -101,39 +101,43 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: startup_bench RUNS PROGRAM.exe BASELINE.exe\n");
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: startup_bench ROUNDS QUENVAR.exe PLAIN_CONTROLS.exe EMPTY.exe\n");
     return 2;
   }
-  const int runs = std::max(1, std::atoi(argv[1]));
-  const std::wstring program = windowsPath(argv[2]), baseline = windowsPath(argv[3]);
-  timeOne(program);  // warm the file cache for both before measuring
-  timeOne(baseline);
-  std::vector<double> programMs, baselineMs, ratios, programMb, baselineMb;
-  for (int i = 0; i < runs; ++i) {
-    Run a, b;
-    if (i % 2 == 0) {
-      a = timeOne(program);
-      b = timeOne(baseline);
-    } else {
-      b = timeOne(baseline);
-      a = timeOne(program);
+  const int rounds = std::max(1, std::atoi(argv[1]));
+  const char* const names[] = {"Quenvar", "plain controls", "empty window"};
+  const std::wstring programs[] = {windowsPath(argv[2]), windowsPath(argv[3]),
+                                   windowsPath(argv[4])};
+  for (const std::wstring& program : programs)
+    timeOne(program);                           // warm the file cache before measuring
+  std::vector<double> ms[3], mb[3], ratios[3];  // quenvar/plain, plain/empty, quenvar/empty
+  // Every order of the three comes in turn, so drift in the machine's load falls on all alike.
+  static const int orders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1},
+                                   {2, 1, 0}, {1, 0, 2}, {0, 2, 1}};
+  for (int i = 0; i < rounds; ++i) {
+    Run runs[3];
+    for (int k : orders[i % 6])
+      runs[k] = timeOne(programs[k]);
+    for (int k = 0; k < 3; ++k) {
+      if (!runs[k].ok) {
+        std::fprintf(stderr, "round %d: %s did not show its window\n", i + 1, names[k]);
+        return 1;
+      }
+      ms[k].push_back(runs[k].milliseconds);
+      mb[k].push_back(runs[k].peakMegabytes);
     }
-    if (!a.ok || !b.ok) {
-      std::fprintf(stderr, "run %d: a program did not show its window\n", i + 1);
-      return 1;
-    }
-    programMs.push_back(a.milliseconds);
-    baselineMs.push_back(b.milliseconds);
-    ratios.push_back(a.milliseconds / b.milliseconds);
-    programMb.push_back(a.peakMegabytes);
-    baselineMb.push_back(b.peakMegabytes);
+    ratios[0].push_back(runs[0].milliseconds / runs[1].milliseconds);
+    ratios[1].push_back(runs[1].milliseconds / runs[2].milliseconds);
+    ratios[2].push_back(runs[0].milliseconds / runs[2].milliseconds);
   }
-  std::printf("pairs: %d\n", runs);
-  std::printf("start to window shown, median: program %.1f ms, baseline %.1f ms\n",
-              median(programMs), median(baselineMs));
-  std::printf("ratio program/baseline, median of pairs: %.3f\n", median(ratios));
-  std::printf("peak working set, median: program %.1f MB, baseline %.1f MB\n", median(programMb),
-              median(baselineMb));
+  std::printf("rounds: %d (each runs the three programs once)\n", rounds);
+  for (int k = 0; k < 3; ++k) {
+    std::printf("%-15s start to window shown %.1f ms, peak working set %.1f MB (medians)\n",
+                names[k], median(ms[k]), median(mb[k]));
+  }
+  std::printf("plain-controls/empty-window ratio: %.3f\n", median(ratios[1]));
+  std::printf("quenvar/empty-window ratio: %.3f\n", median(ratios[2]));
+  std::printf("quenvar/plain-controls ratio: %.3f\n", median(ratios[0]));
   return 0;
 }
