@@ -34,7 +34,9 @@ inline std::optional<std::wstring> homeLinkFor(const std::wstring& text) {
 struct Box {
   std::wstring text;
   std::size_t start = 0, end = 0;
-  bool caretUnknown = false;  // placed by a mouse click at a point the model cannot map to text
+  // Set by a mouse click, at a point the model cannot map to text; a hand that moves a little
+  // while pressing selects a little.
+  bool selectionUnknown = false;
 
   void replaceSelection(const std::wstring& with) {
     text.replace(start, end - start, with);
@@ -88,7 +90,7 @@ struct Model {
       text1 = Box{};
       changedBox(text1);
     } else {
-      text1.caretUnknown = true;
+      text1.selectionUnknown = true;
     }
   }
 

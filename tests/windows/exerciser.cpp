@@ -301,7 +301,7 @@ class Plan {
     while (actions_.size() <= i) {
       actions_.push_back(nextAction(random_, dry_));
       apply(actions_.back(), dry_);
-      dry_.text1.caretUnknown = false;
+      dry_.text1.selectionUnknown = false;
     }
     return actions_[i];
   }
@@ -505,17 +505,19 @@ std::vector<std::string> differences(Model& m, const Seen& s) {
          "Text1 shows " + quoted(s.text1) + ", the model has " + quoted(m.text1.text));
   expect(s.text2 == m.text2.text,
          "Text2 shows " + quoted(s.text2) + ", the model has " + quoted(m.text2.text));
-  if (m.text1.caretUnknown) {
-    if (s.start1 == s.end1 && s.end1 <= m.text1.text.size() && s.text1 == m.text1.text) {
-      m.text1.start = m.text1.end = s.end1;
-      m.text1.caretUnknown = false;
+  if (m.text1.selectionUnknown) {
+    if (s.start1 <= s.end1 && s.end1 <= m.text1.text.size() && s.text1 == m.text1.text) {
+      m.text1.start = s.start1;
+      m.text1.end = s.end1;
+      m.text1.selectionUnknown = false;
     } else {
-      d.push_back("a click left a selection in Text1");
+      d.push_back("a click left Text1 selecting " + std::to_string(s.start1) + "-" +
+                  std::to_string(s.end1) + " of " + std::to_string(s.text1.size()) + " units");
     }
   }
   for (const auto& [box, start, end, label] : {std::tuple{&m.text1, s.start1, s.end1, "Text1"},
                                                std::tuple{&m.text2, s.start2, s.end2, "Text2"}}) {
-    expect(box->caretUnknown || (start == box->start && end == box->end),
+    expect(box->selectionUnknown || (start == box->start && end == box->end),
            std::string(label) + " selects " + std::to_string(start) + "-" + std::to_string(end) +
                ", the model " + std::to_string(box->start) + "-" + std::to_string(box->end));
   }
