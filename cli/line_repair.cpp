@@ -45,19 +45,6 @@ inline std::size_t firstNonAscii(const unsigned char* p) {
 }
 #endif
 
-bool isAscii(const unsigned char* p, std::size_t size) {
-  std::size_t i = 0;
-  for (; i + kBlock <= size; i += kBlock) {
-    if (firstNonAscii(p + i) != kBlock)
-      return false;
-  }
-  for (; i < size; ++i) {
-    if (p[i] >= 0x80)
-      return false;
-  }
-  return true;
-}
-
 // The continuation bytes a lead byte announces, and the range its first continuation byte must
 // fall in to rule out overlong forms, surrogates and code points above U+10FFFF. Zero
 // continuations for a byte that cannot start a sequence.
@@ -93,13 +80,6 @@ inline bool isContinuation(unsigned char b) {
   return (b & 0xC0) == 0x80;
 }
 
-std::u16string_view asUnits(const unsigned char* ascii, std::size_t size,
-                            std::array<char16_t, MarkerOffset>& units) {
-  for (std::size_t i = 0; i < size; ++i)
-    units[i] = ascii[i];
-  return {units.data(), size};
-}
-
 }  // namespace
 
 LineResult resultForTail(std::u16string_view tail) {
@@ -115,14 +95,19 @@ LineResult repairText(std::u16string_view text) {
   return resultForTail(text.substr(text.size() - std::min(text.size(), MarkerOffset)));
 }
 
-bool Utf8Checker::check(const unsigned char* p, std::size_t size) {
-  const unsigned char* const end = p + size;
-  // A sequence begun in an earlier piece.
+const unsigned char* Utf8Checker::continueSequence(const unsigned char* p,
+                                                   const unsigned char* end) {
   for (; pending_ > 0 && p < end && valid_; ++p, --pending_) {
     valid_ = *p >= low_ && *p <= high_;
     low_ = 0x80;
     high_ = 0xBF;
   }
+  return p;
+}
+
+bool Utf8Checker::check(const unsigned char* p, std::size_t size) {
+  const unsigned char* const end = p + size;
+  p = continueSequence(p, end);  // one begun in an earlier piece
   while (valid_ && p < end) {
     // ASCII a block at a time, up to the first byte that is not.
     if (static_cast<std::size_t>(end - p) >= kBlock) {
@@ -149,11 +134,7 @@ bool Utf8Checker::check(const unsigned char* p, std::size_t size) {
         pending_ = lead.continuations;
         low_ = lead.low;
         high_ = lead.high;
-        for (++p; p < end && valid_; ++p, --pending_) {
-          valid_ = *p >= low_ && *p <= high_;
-          low_ = 0x80;
-          high_ = 0xBF;
-        }
+        p = continueSequence(p + 1, end);
         break;
       }
       valid_ = p[1] >= lead.low && p[1] <= lead.high &&
@@ -166,11 +147,10 @@ bool Utf8Checker::check(const unsigned char* p, std::size_t size) {
 }
 
 LineResult resultForUtf8(const unsigned char* text, std::size_t size) {
-  std::array<char16_t, MarkerOffset> units{};
-  // Commonly the end is ASCII, and then its bytes are its units.
-  if (size >= MarkerOffset && isAscii(text + size - MarkerOffset, MarkerOffset))
-    return resultForTail(asUnits(text + size - MarkerOffset, MarkerOffset, units));
+  if (size >= MarkerOffset && endsInAscii(text + size))
+    return resultForAsciiEnd(text + size, size);
   // Otherwise decode backwards, character by character, into the end of `units`.
+  std::array<char16_t, MarkerOffset> units{};
   std::size_t count = 0, at = size;
   while (at > 0 && count < MarkerOffset) {
     std::size_t start = at - 1;
@@ -207,12 +187,10 @@ const unsigned char* afterLastNewline(const unsigned char* begin, const unsigned
 #endif
 }
 
-LineResult LineRepairer::completeLine(const unsigned char* line, std::size_t size, bool checked) {
-  if (!checked) {
-    Utf8Checker checker;
-    if (!checker.check(line, size) || !checker.complete())
-      return {LineOutcome::InvalidUtf8};
-  }
+LineResult repairUtf8Line(const unsigned char* line, std::size_t size) {
+  Utf8Checker checker;
+  if (!checker.check(line, size) || !checker.complete())
+    return {LineOutcome::InvalidUtf8};
   return resultForUtf8(line, size);
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,9 @@ class Utf8Checker {
   bool complete() const { return valid_ && pending_ == 0; }
 
  private:
+  // Checks the continuation bytes still expected; returns where they end.
+  const unsigned char* continueSequence(const unsigned char* p, const unsigned char* end);
+
   bool valid_ = true;
   std::uint8_t pending_ = 0;               // continuation bytes still expected
   std::uint8_t low_ = 0x80, high_ = 0xBF;  // the range allowed for the next one
@@ -57,6 +61,9 @@ class Utf8Checker {
 // The last units of valid UTF-8 text, decoded from its end: at most MarkerOffset of them, as
 // many as decide the rule.
 LineResult resultForUtf8(const unsigned char* text, std::size_t size);
+
+// The outcome of one whole line of bytes, terminator excluded: checked to be UTF-8 first.
+LineResult repairUtf8Line(const unsigned char* line, std::size_t size);
 
 // Splits a byte stream into lines ('\n' or "\r\n" ends a line) and repairs each.
 class LineRepairer {
@@ -71,8 +78,6 @@ class LineRepairer {
  private:
   enum class Terminator { Newline, EndOfInput };
 
-  // The outcome of one whole line held in the chunk, terminator and its CR excluded.
-  static LineResult completeLine(const unsigned char* line, std::size_t size, bool checked);
   // Lines that run past a chunk.
   void continueLine(const unsigned char* data, std::size_t size);
   LineResult endLine(Terminator terminator);
@@ -142,6 +147,20 @@ inline void copyKey(const unsigned char* end, char* key, std::size_t lineLength)
   std::memcpy(key, end - UserKeyLength, UserKeyLength);
 }
 
+// The outcome of a line of `lineLength` bytes ending at `end` whose last MarkerOffset bytes are
+// ASCII: those bytes are its last units.
+inline LineResult resultForAsciiEnd(const unsigned char* end, std::size_t lineLength) {
+  LineResult result;
+  const std::string_view tail(reinterpret_cast<const char*>(end - MarkerOffset), MarkerOffset);
+  if (const std::optional<std::string_view> key = findUserKeyInAscii(tail)) {
+    static_assert(UserKeyLength < MarkerOffset);  // the key is the line's last bytes
+    result.outcome = LineOutcome::Repaired;
+    result.keyLength = static_cast<std::uint8_t>(key->size());
+    copyKey(end, result.keyBytes.data(), lineLength);
+  }
+  return result;
+}
+
 // Calls f(lineStart, newline) for each '\n' in [begin, end).
 template <typename F>
 void forEachNewline(const unsigned char* begin, const unsigned char* end, F&& f) {
@@ -198,18 +217,11 @@ void LineRepairer::feed(const char* data, std::size_t size, OnLine&& onLine) {
     std::size_t length = static_cast<std::size_t>(newline - line);
     if (length > 0 && line[length - 1] == '\r')
       --length;
-    // Most lines end in ASCII: then their last bytes are their last units.
-    if (checked && length >= MarkerOffset && endsInAscii(line + length)) {
-      LineResult result;
-      if (line[length - MarkerOffset] == kMarker) {
-        result.outcome = LineOutcome::Repaired;
-        result.keyLength = UserKeyLength;
-        copyKey(line + length, result.keyBytes.data(), length);
-      }
-      onLine(result);
-    } else {
-      onLine(completeLine(line, length, checked));
-    }
+    // Most lines end in ASCII, and are decided here without a call.
+    if (checked && length >= MarkerOffset && endsInAscii(line + length))
+      onLine(resultForAsciiEnd(line + length, length));
+    else
+      onLine(checked ? resultForUtf8(line, length) : repairUtf8Line(line, length));
   });
   p = last;
   if (p < end) {

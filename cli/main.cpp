@@ -154,6 +154,12 @@ class Output {
   bool ok_ = true;
 };
 
+std::string utf8(std::u16string_view text) {
+  std::string s;
+  quenvar::cli::appendUtf8(s, text);
+  return s;
+}
+
 enum class InputStatus { Read, Failed };
 
 class Batch {
@@ -276,21 +282,13 @@ class Batch {
     out_.lineDone();
     err_.append("quenvar-cli: 第 " + std::to_string(line_) + " 行：" +
                 (outcome == LineOutcome::InvalidUtf8 ? std::string("不是有效的 UTF-8 文本")
-                                                     : unsupportedMessage()) +
+                                                     : unsupportedMessage_) +
                 "\n");
     err_.lineDone();
   }
 
-  static const std::string& unsupportedMessage() {
-    static const std::string message = [] {
-      std::string s;
-      quenvar::cli::appendUtf8(s, quenvar::kUnsupportedMessage);
-      return s;
-    }();
-    return message;
-  }
-
   Output out_, err_;
+  const std::string unsupportedMessage_ = utf8(quenvar::kUnsupportedMessage);
   std::uint64_t line_ = 0;
   bool allRepaired_ = true;
 };
@@ -305,19 +303,13 @@ LineResult repairArgument(const wchar_t* arg) {
   return quenvar::cli::repairText(units(arg));
 }
 std::string narrow(const wchar_t* arg) {
-  std::string s;
-  quenvar::cli::appendUtf8(s, units(arg));
-  return s;
+  return utf8(units(arg));
 }
 #else
 using ArgChar = char;
 LineResult repairArgument(const char* arg) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(arg);
-  const std::size_t size = std::strlen(arg);
-  quenvar::cli::Utf8Checker checker;
-  if (!checker.check(bytes, size) || !checker.complete())
-    return {LineOutcome::InvalidUtf8};
-  return quenvar::cli::resultForUtf8(bytes, size);
+  return quenvar::cli::repairUtf8Line(reinterpret_cast<const unsigned char*>(arg),
+                                      std::strlen(arg));
 }
 std::string narrow(const char* arg) {
   return arg;

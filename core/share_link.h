@@ -2,6 +2,7 @@
 // Pure text processing on UTF-16 code units; standard library only.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -31,9 +32,30 @@ struct RepairResult {
 // Lengths are in UTF-16 code units; nothing is trimmed, folded or decoded.
 RepairResult repairShareLink(std::u16string_view input);
 
+namespace detail {
+template <typename Unit>
+constexpr std::optional<std::basic_string_view<Unit>> findUserKey(
+    std::basic_string_view<Unit> input) {
+  const std::size_t n = input.size();
+  // An input shorter than the marker offset is taken whole: its first unit must be the marker,
+  // and then all of it, marker included, is the key.
+  const std::basic_string_view<Unit> tail = input.substr(n - std::min(MarkerOffset, n));
+  if (tail.empty() || tail.front() != static_cast<Unit>(kMarker))
+    return std::nullopt;
+  return input.substr(n - std::min(UserKeyLength, n));
+}
+}  // namespace detail
+
 // The user key repairShareLink would put after the prefix, as a view into `input`; nullopt when
 // the input is unsupported. Only the last MarkerOffset units of the input decide the outcome, so
 // callers that stream may pass just those.
-std::optional<std::u16string_view> findUserKey(std::u16string_view input);
+constexpr std::optional<std::u16string_view> findUserKey(std::u16string_view input) {
+  return detail::findUserKey(input);
+}
+// The same for ASCII text given as bytes, whose bytes are its units (the command line's fast
+// path for lines that end in ASCII).
+constexpr std::optional<std::string_view> findUserKeyInAscii(std::string_view ascii) {
+  return detail::findUserKey(ascii);
+}
 
 }  // namespace quenvar
