@@ -8,13 +8,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
-#include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "application.h"
+#include "desktop.h"
 #include "form1_layout.h"
 #include "form1_window.h"
 #include "freed_memory_watch.h"
@@ -24,22 +24,12 @@ namespace {
 using quenvar::ui::ControlId;
 namespace ui = quenvar::ui;
 using namespace std::chrono_literals;
-
-std::wstring textOf(HWND window) {
-  std::wstring s(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  s.resize(static_cast<std::size_t>(GetWindowTextW(window, s.data(), static_cast<int>(s.size()))));
-  return s;
-}
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    Sleep(10);
-  }
-  return true;
-}
+using quenvar::desktop::ClipboardUser;
+using quenvar::desktop::Notice;
+using quenvar::desktop::readNotice;
+using quenvar::desktop::utf8;
+using quenvar::desktop::waitUntil;
+using quenvar::desktop::windowText;
 
 struct Search {
   const wchar_t* className;
@@ -67,11 +57,6 @@ HWND ownWindow(const wchar_t* className) {
   return search.found;
 }
 
-// A message box as another thread sees it.
-struct SeenNotice {
-  std::wstring caption, text;
-};
-
 // Waits on its own thread for a notice of this process, reads it, optionally checks that it
 // stays open for a while, then presses OK. The notices are modal, so the thread under test is
 // inside the notice's loop meanwhile.
@@ -82,9 +67,7 @@ class NoticeTaker {
           HWND box = nullptr;
           if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
             return;
-          waitUntil([&] { return GetDlgItem(box, 0xFFFF) != nullptr; }, 2s);
-          seen_.caption = textOf(box);
-          seen_.text = textOf(GetDlgItem(box, 0xFFFF));
+          seen_ = readNotice(box);
           Sleep(static_cast<DWORD>(mustStay.count()));
           stayed_ = IsWindow(box) != FALSE;
           PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -100,21 +83,13 @@ class NoticeTaker {
   }
   bool taken() const { return taken_; }
   bool stayed() const { return stayed_; }
-  const SeenNotice& seen() const { return seen_; }
+  const Notice& seen() const { return seen_; }
 
  private:
-  SeenNotice seen_;
+  Notice seen_;
   std::atomic<bool> taken_ = false, stayed_ = false;
   std::thread thread_;
 };
-
-std::string narrow(const std::wstring& s) {
-  std::string out(s.size() * 3, '\0');
-  out.resize(static_cast<std::size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(),
-                          static_cast<int>(out.size()), nullptr, nullptr)));
-  return out;
-}
 
 // The WM_QUIT that closing Form1 posts must not end a later test's message loop.
 void drainMessages() {
@@ -185,7 +160,7 @@ class Form1InProcess : public testing::Test {
     SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
   }
 
-  std::wstring text(ControlId id) const { return textOf(control(id)); }
+  std::wstring text(ControlId id) const { return windowText(control(id)); }
 
   ui::Form1Owner owner;
   HWND form = nullptr;
@@ -326,35 +301,11 @@ TEST_F(Form1InProcess, FirstClickClearsTheHintLaterClicksKeepTheText) {
   EXPECT_EQ(text(ControlId::Text1), L"pasted uk=1234567890");
 }
 
-bool putOnClipboard(const std::wstring& text) {
-  if (!OpenClipboard(nullptr))
-    return false;
-  EmptyClipboard();
-  const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
-  std::memcpy(GlobalLock(block), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-  GlobalUnlock(block);
-  const bool ok = SetClipboardData(CF_UNICODETEXT, block) != nullptr;
-  CloseClipboard();
-  return ok;
-}
-
-std::wstring clipboardText() {
-  std::wstring text = L"<nothing>";
-  if (!OpenClipboard(nullptr))
-    return L"<busy>";
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    text = static_cast<const wchar_t*>(GlobalLock(data));
-    GlobalUnlock(data);
-  }
-  CloseClipboard();
-  return text;
-}
-
 TEST_F(Form1InProcess, BothBoxesTakeAPastePastTheDefaultLimit) {
   // The default limit of a text box, 32767 units, applies to typing and pasting, not to
   // WM_SETTEXT.
   const std::wstring longText(40000, L'7');
-  ASSERT_TRUE(putOnClipboard(longText));
+  ASSERT_TRUE(ClipboardUser().put(longText));
   for (ControlId id : {ControlId::Text1, ControlId::Text2}) {
     SetWindowTextW(control(id), L"");
     SendMessageW(control(id), WM_PASTE, 0, 0);
@@ -410,16 +361,17 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
   for (const RefusalCase& c : kRefusals) {
     SCOPED_TRACE(c.name);
     create(c.api);
-    ASSERT_TRUE(putOnClipboard(L"earlier"));
+    ClipboardUser clipboard;
+    ASSERT_TRUE(clipboard.put(L"earlier"));
     SetWindowTextW(control(ControlId::Text2), link.c_str());
     NoticeTaker taker;
     SendMessageW(control(ControlId::Command2), BM_CLICK, 0, 0);
     ASSERT_TRUE(taker.join().taken()) << "no notice";
-    EXPECT_EQ(narrow(taker.seen().text), narrow(c.notice));
+    EXPECT_EQ(utf8(taker.seen().text), utf8(c.notice));
     const std::wstring expected = c.left == Left::EarlierText ? L"earlier"
                                   : c.left == Left::TheLink   ? link
                                                               : L"<nothing>";
-    EXPECT_EQ(narrow(clipboardText()), narrow(expected));
+    EXPECT_EQ(utf8(clipboard.text().value_or(L"<nothing>")), utf8(expected));
   }
 }
 
@@ -457,8 +409,7 @@ TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
         HWND box = nullptr;
         if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
           return;
-        waitUntil([&] { return GetDlgItem(box, 0xFFFF) != nullptr; }, 2s);
-        seenNotice = textOf(GetDlgItem(box, 0xFFFF));
+        seenNotice = readNotice(box).text;
         // Another program's WM_CLOSE, End task, or logging off.
         closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
       });
@@ -467,7 +418,7 @@ TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
       writesAfterFree = watch.writesAfterFree();
       EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
     }
-    EXPECT_EQ(narrow(seenNotice), narrow(c.notice));
+    EXPECT_EQ(utf8(seenNotice), utf8(c.notice));
     EXPECT_TRUE(closed);
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
@@ -519,8 +470,8 @@ TEST(Form1StartUp, AWindowThatCannotBeCreatedIsReportedUntilDismissed) {
   UnhookWindowsHookEx(failing);
   taker.join();
   ASSERT_TRUE(taker.taken()) << "no notice appeared";
-  EXPECT_EQ(narrow(taker.seen().text), "无法创建程序窗口，Quenvar 无法启动");
-  EXPECT_EQ(narrow(taker.seen().caption), "Quenvar");
+  EXPECT_EQ(utf8(taker.seen().text), "无法创建程序窗口，Quenvar 无法启动");
+  EXPECT_EQ(utf8(taker.seen().caption), "Quenvar");
   EXPECT_TRUE(taker.stayed()) << "the notice closed before the user dismissed it";
   EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
