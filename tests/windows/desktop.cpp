@@ -42,6 +42,17 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
   }
 }
 
+HWND visibleWindowOf(DWORD processId, const wchar_t* className) {
+  HWND candidate = nullptr;
+  while ((candidate = FindWindowExW(nullptr, candidate, className, nullptr)) != nullptr) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(candidate, &pid);
+    if (pid == processId && IsWindowVisible(candidate))
+      return candidate;
+  }
+  return nullptr;
+}
+
 std::wstring windowText(HWND window) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))

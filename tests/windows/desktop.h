@@ -18,6 +18,8 @@ namespace quenvar::desktop {
 bool waitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// A visible top-level window of that process with that class, or null.
+HWND visibleWindowOf(DWORD processId, const wchar_t* className);
 std::wstring windowText(HWND window);
 std::wstring className(HWND window);
 RECT rectInClient(HWND control, HWND parent);

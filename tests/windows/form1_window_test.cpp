@@ -31,30 +31,9 @@ using quenvar::desktop::utf8;
 using quenvar::desktop::waitUntil;
 using quenvar::desktop::windowText;
 
-struct Search {
-  const wchar_t* className;
-  HWND found;
-};
-
-BOOL CALLBACK findOwnWindow(HWND window, LPARAM data) {
-  auto* search = reinterpret_cast<Search*>(data);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  if (pid == GetCurrentProcessId() && IsWindowVisible(window) &&
-      std::wstring(name) == search->className) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // A visible top-level window of this process with that class, or null.
 HWND ownWindow(const wchar_t* className) {
-  Search search{className, nullptr};
-  EnumWindows(findOwnWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return quenvar::desktop::visibleWindowOf(GetCurrentProcessId(), className);
 }
 
 // Waits on its own thread for a notice of this process, reads it, optionally checks that it

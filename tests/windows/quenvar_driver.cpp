@@ -20,17 +20,8 @@ QuenvarProcess::QuenvarProcess() {
   }
   WaitForInputIdle(process_.hProcess, 10000);
   waitUntil([&] {
-    HWND candidate = nullptr;
-    while ((candidate = FindWindowExW(nullptr, candidate, ui::kForm1ClassName, nullptr)) !=
-           nullptr) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(candidate, &pid);
-      if (pid == process_.dwProcessId && IsWindowVisible(candidate)) {
-        form_ = candidate;
-        return true;
-      }
-    }
-    return false;
+    form_ = desktop::visibleWindowOf(process_.dwProcessId, ui::kForm1ClassName);
+    return form_ != nullptr;
   });
 }
 
@@ -65,9 +56,7 @@ DWORD QuenvarProcess::closeAndWait() {
   PostMessageW(form_, WM_CLOSE, 0, 0);
   if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
     return STILL_ACTIVE;
-  DWORD code = STILL_ACTIVE;
-  GetExitCodeProcess(process_.hProcess, &code);
-  return code;
+  return exitCode();
 }
 
 HWND QuenvarProcess::focus() const {
