@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <optional>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace quenvar::cli {
 namespace {
 
 // The offset of the first byte at or above 0x80 among the next kBlock bytes; kBlock if none.
-#if defined(__SSE2__)
+#if QUENVAR_SSE2
 constexpr std::size_t kBlock = 16;
 inline bool asciiRun64(const unsigned char* p) {
   auto load = [p](int i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)); };

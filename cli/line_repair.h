@@ -13,9 +13,7 @@
 
 #include "share_link.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "simd.h"
 
 namespace quenvar::cli {
 
@@ -135,7 +133,7 @@ static_assert(MarkerOffset >= 8 && MarkerOffset <= 16);
 // Copies the UserKeyLength bytes before `end` to `key`. With SSE2 and a line long enough, one
 // sixteen-byte store, which a sixteen-byte load of the key can take straight from the store.
 inline void copyKey(const unsigned char* end, char* key, std::size_t lineLength) {
-#if defined(__SSE2__)
+#if QUENVAR_SSE2
   static_assert(UserKeyLength <= 16);
   if (lineLength >= 16) {
     const __m128i last16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
@@ -166,7 +164,7 @@ template <typename F>
 void forEachNewline(const unsigned char* begin, const unsigned char* end, F&& f) {
   const unsigned char* line = begin;
   const unsigned char* block = begin;
-#if defined(__SSE2__)
+#if QUENVAR_SSE2
   // Sixty-four bytes at a time into a bit mask of their newlines, then one bit per line.
   const __m128i newline = _mm_set1_epi8('\n');
   for (; end - block >= 64; block += 64) {
