@@ -4,6 +4,7 @@
 #
 #   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] [--no-display] PROGRAM.exe [ARGS...]
 #   wine-run.sh [--dpi N] [--scheme test|plain] --prepare | --kill
+#   wine-run.sh --check PROGRAM.exe
 #
 # --dpi         logical DPI of the prefix (96 unless given)
 # --scheme      "test" (default) sets the Windows 10 scroll-bar colour and runs in a Wine desktop;
@@ -12,6 +13,12 @@
 # --no-display  run without any X display (console programs)
 # --prepare     only make the prefix
 # --kill        end everything that runs in the prefix, and its virtual display
+# --check       only say whether this host can run the program (exit status 0, or 77 as below)
+#
+# A 64-bit program runs with Wine's 64-bit loader, called directly, so it runs whether or not
+# the host runs 32-bit code; a 32-bit program runs with the 32-bit loader. On a host that cannot
+# run 32-bit programs (tools/runs-32bit.sh), a 32-bit program is not started: the script says so
+# and exits 77, which CTest reports as a skipped test.
 #
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) programs run on a virtual display that the
 # prefix's runs share. Several runs may use one prefix at once: each ends only the programs it
@@ -31,6 +38,7 @@ desktop=
 prepare=
 no_display=
 kill=
+check=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --dpi) dpi=$2; shift 2 ;;
@@ -39,13 +47,53 @@ while [[ $# -gt 0 ]]; do
     --prepare) prepare=1; shift ;;
     --no-display) no_display=1; shift ;;
     --kill) kill=1; shift ;;
+    --check) check=1; shift ;;
     --) shift; break ;;
     -*) echo "wine-run.sh: unknown option $1" >&2; usage ;;
     *) break ;;
   esac
 done
 [[ $# -ge 1 || -n $prepare || -n $kill ]] || usage
+[[ -z $check || $# -ge 1 ]] || usage
 [[ $scheme == test || $scheme == plain ]] || usage
+
+# Debian's `wine` command always starts the 32-bit loader when it is installed, even for a 64-bit
+# program, and a host without 32-bit support cannot run it: the loaders are called directly.
+loader64=/usr/lib/wine/wine64
+loader32=/usr/lib/wine/wine
+[[ -x $loader64 ]] || { echo "wine-run.sh: $loader64 is missing; run tools/bootstrap.sh" >&2; exit 2; }
+
+# The program's machine type from its PE header: x86_64, i386, or nothing.
+pe_machine() {
+  local offset
+  offset=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+  [[ -n $offset && $(od -An -c -j"$offset" -N2 "$1" | tr -d ' ') == PE ]] || return 0
+  case $(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ') in
+    8664) echo x86_64 ;;
+    014c) echo i386 ;;
+  esac
+}
+loader=$loader64
+if [[ $# -ge 1 ]]; then
+  machine=$(pe_machine "$1")
+  [[ -n $machine ]] || { echo "wine-run.sh: $1 is not a Windows x86-64 or i386 program" >&2; exit 2; }
+  if [[ $machine == i386 ]]; then
+    runs32=0
+    "$here/runs-32bit.sh" --quiet || runs32=$?
+    if [[ $runs32 -eq 1 ]]; then
+      echo "wine-run.sh: skipped $(basename "$1"): this host cannot run 32-bit programs"
+      exit 77
+    fi
+    [[ $runs32 -eq 0 ]] || exit 2
+    [[ -x $loader32 ]] || { echo "wine-run.sh: $loader32 is missing (wine32:i386); run tools/bootstrap.sh" >&2; exit 2; }
+    loader=$loader32
+  fi
+fi
+[[ -z $check ]] || exit 0
+# What a program starts (another program, the desktop) finds the loader from this.
+if [[ $loader == "$loader64" ]]; then
+  export WINELOADER=$loader64
+fi
 
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
@@ -131,7 +179,7 @@ registry_file() {
 make_prefix() {
   echo "wine-run.sh: making Wine prefix $WINEPREFIX (once)" >&2
   rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: wineboot failed for $WINEPREFIX" >&2; return 1; }
+  WINELOADER=$loader64 "$loader64" wineboot.exe -i >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: wineboot failed for $WINEPREFIX" >&2; return 1; }
   wineserver -w
   # Debian keeps Wine's own fonts (Marlett draws the caption buttons) where this Wine does not
   # look; the prefix's font folder is always searched.
@@ -140,7 +188,7 @@ make_prefix() {
   fi
   local reg=$root/$name.reg
   registry_file >"$reg"
-  wine regedit "$reg" >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: loading $reg failed" >&2; return 1; }
+  WINELOADER=$loader64 "$loader64" regedit.exe "$reg" >/dev/null 2>&1 8>&- 9>&- || { echo "wine-run.sh: loading $reg failed" >&2; return 1; }
   wineserver -w
   touch "$WINEPREFIX/.quenvar-ready"
 }
@@ -171,9 +219,9 @@ trap end_own_programs EXIT
 trap 'exit 130' INT TERM
 # An asynchronous command would read /dev/null: keep this script's standard input.
 if [[ -n $desktop ]]; then
-  setsid wine explorer "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
+  setsid "$loader" explorer.exe "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
 else
-  setsid wine "$@" <&0 8>&- &
+  setsid "$loader" "$@" <&0 8>&- &
 fi
 program=$!
 status=0

@@ -14,6 +14,8 @@ program=$1
 shift
 runner=("$@")
 command -v tmux >/dev/null || { echo "tmux is missing; run tools/bootstrap.sh"; exit 1; }
+# Exits 77 (skipped) when this host cannot run the program at all.
+[[ ${#runner[@]} -eq 0 ]] || "${runner[@]}" --check "$program" || exit $?
 work=$(mktemp -d)
 export TMUX_TMPDIR=$work  # a tmux server of the test's own
 runs=0
@@ -81,7 +83,8 @@ if [[ -n $keys ]]; then
   start "> $(quote "$work/out")"
   sleep 1
   long=$(head -c 4086 /dev/zero | tr '\0' 'a')=12345678😀
-  type_line "$long"
+  # Typed as console input records: the terminal's own UTF-8 reads may split the character.
+  "${runner[@]}" "$keys" "$(basename "$program")" "$long" enter
   sleep 2
   end_input
   expect "end of input after a long line" "exit status: 0"

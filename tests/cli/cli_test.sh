@@ -7,6 +7,8 @@ program=$1
 shift
 runner=("$@")
 native=$([[ ${#runner[@]} -eq 0 ]] && echo yes || echo no)
+# Exits 77 (skipped) when this host cannot run the program at all.
+[[ ${#runner[@]} -eq 0 ]] || "${runner[@]}" --check "$program" || exit $?
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 P=http://pan.baidu.com/share/home?uk=
