@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <optional>
 
-
 namespace quenvar::cli {
 namespace {
 
