@@ -165,6 +165,8 @@ enum class InputStatus { Read, Failed };
 class Batch {
  public:
   Batch() : out_(1), err_(2) {}
+  Output& err() { return err_; }
+  Output& out() { return out_; }
 
   void report(const LineResult& result) {
     ++line_;
@@ -262,13 +264,6 @@ class Batch {
     if (input == InputStatus::Failed || !written)
       return kUsageOrIoError;
     return allRepaired_ ? kAllRepaired : kSomeUnsupported;
-  }
-
-  Output& err() {
-    return err_;
-  }
-  Output& out() {
-    return out_;
   }
 
  private:

@@ -31,6 +31,10 @@ void send(std::vector<INPUT>& inputs) {
 
 }  // namespace
 
+void declareDpiAware() {
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+}
+
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {

@@ -14,6 +14,10 @@
 
 namespace quenvar::desktop {
 
+// Declares the process per-monitor DPI-aware, so that it sees the DPI, positions and pixels of
+// other windows as they are: Wine 10, like Windows, scales them for a process that has not.
+void declareDpiAware();
+
 // Polls until `done` holds or the time runs out; returns whether it held.
 bool waitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));

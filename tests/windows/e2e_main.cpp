@@ -8,6 +8,7 @@
 #include "quenvar_driver.h"
 
 int main(int argc, char** argv) {
+  quenvar::desktop::declareDpiAware();
   testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

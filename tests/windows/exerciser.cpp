@@ -477,7 +477,7 @@ const char* controlName(int c) {
   return c >= 0 && c < kControls ? names[c] : c == -1 ? "nothing" : "another window";
 }
 
-std::string quoted(const std::wstring& s) {
+std::string shown(const std::wstring& s) {
   return "\"" + utf8(s.size() > 200 ? s.substr(0, 100) + L"…" + s.substr(s.size() - 100) : s) +
          "\" (" + std::to_string(s.size()) + " units)";
 }
@@ -502,9 +502,9 @@ std::vector<std::string> differences(Model& m, const Seen& s) {
       d.push_back(what);
   };
   expect(s.text1 == m.text1.text,
-         "Text1 shows " + quoted(s.text1) + ", the model has " + quoted(m.text1.text));
+         "Text1 shows " + shown(s.text1) + ", the model has " + shown(m.text1.text));
   expect(s.text2 == m.text2.text,
-         "Text2 shows " + quoted(s.text2) + ", the model has " + quoted(m.text2.text));
+         "Text2 shows " + shown(s.text2) + ", the model has " + shown(m.text2.text));
   if (m.text1.selectionUnknown) {
     if (s.start1 <= s.end1 && s.end1 <= m.text1.text.size() && s.text1 == m.text1.text) {
       m.text1.start = s.start1;
@@ -529,8 +529,8 @@ std::vector<std::string> differences(Model& m, const Seen& s) {
     if (m.noticeCouldBeBusyInstead && n.text == kClipboardBusy)
       m.copyFoundTheClipboardBusy();
     expect(n.text == *m.notice,
-           "the notice says " + quoted(n.text) + ", the model " + quoted(*m.notice));
-    expect(n.caption == L"Quenvar", "the notice's caption is " + quoted(n.caption));
+           "the notice says " + shown(n.text) + ", the model " + shown(*m.notice));
+    expect(n.caption == L"Quenvar", "the notice's caption is " + shown(n.caption));
     expect(n.visibleButtons == 1 && n.okButtons == 1,
            "the notice has " + std::to_string(n.visibleButtons) + " buttons, " +
                std::to_string(n.okButtons) + " OK");
@@ -709,8 +709,8 @@ class Runner {
     std::vector<std::string> d;
     const std::optional<std::wstring> text = clipboard_.text();
     if (text != m.clipboard)
-      d.push_back("the clipboard holds " + (text ? quoted(*text) : std::string("no text")) +
-                  ", the model " + quoted(m.clipboard));
+      d.push_back("the clipboard holds " + (text ? shown(*text) : std::string("no text")) +
+                  ", the model " + shown(m.clipboard));
     if (clipboard_.hasPrivateFormat() != m.clipboardHasOtherFormats)
       d.push_back(m.clipboardHasOtherFormats ? "an earlier format left the clipboard"
                                              : "an earlier format is still on the clipboard");
@@ -903,6 +903,7 @@ std::vector<std::size_t> parseIndexList(const char* text) {
 
 int main(int argc, char** argv) {
   using namespace quenvar;
+  desktop::declareDpiAware();
   exercise::Options o;
   o.seed = static_cast<std::uint64_t>(GetTickCount64()) * 2654435761u % 1000000007u;
   for (int i = 1; i < argc; ++i) {
