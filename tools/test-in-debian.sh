@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs the README's test command from a clean clone inside a fresh minimal Debian tree, as on a
+# new machine of that release: it shows that the two README commands work on Debian 12 and 13.
+# Takes a few minutes to make the tree and about as long as tools/test.sh itself; not part of CI.
+#
+#   tools/test-in-debian.sh bookworm|trixie [--reuse] [COMMAND...]     (as root)
+#
+# The tree is made with debootstrap under build/debian-RELEASE, and a clone of this repository's
+# committed HEAD is placed in it at /root/quenvar. COMMAND (default tools/test.sh) runs there.
+# --reuse   keep a tree an earlier run made, with what it installed (quicker, not fresh)
+# QUENVAR_NO_32BIT=1 is passed in: the run then behaves as on a host without 32-bit support.
+set -euo pipefail
+
+usage() {
+  sed -n 's/^#   //p' "${BASH_SOURCE[0]}" >&2
+  exit 2
+}
+[[ $# -ge 1 ]] || usage
+release=$1
+shift
+[[ $release == bookworm || $release == trixie ]] || usage
+reuse=
+if [[ ${1:-} == --reuse ]]; then
+  reuse=1
+  shift
+fi
+command=("$@")
+[[ ${#command[@]} -gt 0 ]] || command=(tools/test.sh)
+[[ $(id -u) -eq 0 ]] || { echo "test-in-debian.sh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
+
+source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tree=$source_tree/build/debian-$release
+mirror=${QUENVAR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+mounted() { grep -qF " $tree" /proc/mounts; }
+
+mounts=()
+cleanup() {
+  # Whatever the run left running inside holds its mounts: end it first.
+  local p
+  for p in /proc/[0-9]*; do
+    [[ $(readlink "$p/root" 2>/dev/null) == "$tree" ]] && kill -9 "${p#/proc/}" 2>/dev/null
+  done
+  sleep 0.5
+  for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+    umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}" 2>/dev/null || true
+  done
+  mounted && echo "test-in-debian.sh: mounts under $tree remain; see /proc/mounts" >&2
+  return 0
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if mounted; then
+  echo "test-in-debian.sh: something is still mounted under $tree; unmount it first" >&2
+  exit 2
+fi
+started=$(date +%s)
+if [[ -z $reuse || ! -f $tree/.made ]]; then
+  command -v debootstrap >/dev/null || apt-get install -y -qq --no-install-recommends debootstrap
+  # Never follows a mount out of the tree (the check above makes sure there is none).
+  rm -rf --one-file-system "$tree"
+  echo "test-in-debian.sh: making a minimal Debian $release tree in $tree"
+  debootstrap --variant=minbase --include=git "$release" "$tree" "$mirror" >"$tree.log" 2>&1 ||
+    { tail -20 "$tree.log" >&2; exit 1; }
+  touch "$tree/.made"
+fi
+cp /etc/resolv.conf "$tree/etc/resolv.conf"
+
+rm -rf "$tree/root/quenvar"
+git clone -q --no-hardlinks "$source_tree" "$tree/root/quenvar"
+echo "test-in-debian.sh: Debian $(cat "$tree/etc/debian_version"), commit $(git -C "$tree/root/quenvar" log -1 --format='%h %s')"
+
+bind() {  # bind TYPE-OR---bind SOURCE TARGET-IN-TREE
+  mkdir -p "$tree$3"
+  if [[ $1 == --bind ]]; then mount --bind "$2" "$tree$3"; else mount -t "$1" "$2" "$tree$3"; fi
+  mounts+=("$tree$3")
+}
+bind proc proc /proc
+bind --bind /dev /dev
+bind --bind /dev/pts /dev/pts
+bind tmpfs shm /dev/shm
+bind tmpfs tmp /tmp
+chmod 1777 "$tree/tmp" "$tree/dev/shm"
+
+status=0
+chroot "$tree" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+  TERM="${TERM:-dumb}" QUENVAR_NO_32BIT="${QUENVAR_NO_32BIT:-}" \
+  bash -c 'cd /root/quenvar && "$@"' run "${command[@]}" || status=$?
+echo "test-in-debian.sh: Debian $release: ${command[*]} exited $status after $(( $(date +%s) - started )) s"
+exit "$status"
