@@ -31,6 +31,17 @@ start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns w
   session=run$runs
   tmux new-session -d -s "$session" -x 160 -y 40 \
     "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600"
+  # Under Wine, keys typed before Wine's console has taken the terminal (it turns off the line
+  # editing of the terminal) are echoed and lost: wait for it.
+  if [[ ${#runner[@]} -gt 0 ]]; then
+    local tty
+    tty=$(tmux display-message -p -t "$session" '#{pane_tty}')
+    for _ in $(seq 300); do
+      stty -F "$tty" -a 2>/dev/null | grep -qw -- -icanon && return
+      sleep 0.1
+    done
+    echo "the console never took the terminal"
+  fi
 }
 screen() { tmux capture-pane -t "$session" -p -S - -J; }
 type_line() { tmux send-keys -t "$session" -l "$1"; tmux send-keys -t "$session" Enter; }
@@ -59,7 +70,6 @@ expect() {
 
 # Answers come line by line, messages next to their lines, and Ctrl+D / Ctrl+Z ends input.
 start ""
-sleep 1
 type_line "https://pan.baidu.com/share/link?shareid=1&uk=1234567890"
 expect "an answer as soon as the line is entered" "${P}1234567890"
 type_line "not a link"
@@ -71,7 +81,6 @@ expect "end of input, status 1 for the unsupported line" "exit status: 1"
 
 # The status is 0 when every line was repaired.
 start ""
-sleep 1
 type_line "=abc"
 expect "a short input with the marker" "${P}=abc"
 end_input
@@ -81,7 +90,6 @@ if [[ -n $keys ]]; then
   # A console read of 4096 units ends between the two halves of a character outside the BMP;
   # the key must keep it whole. Output goes to a file, as UTF-8, where its bytes can be read.
   start "> $(quote "$work/out")"
-  sleep 1
   long=$(head -c 4086 /dev/zero | tr '\0' 'a')=12345678😀
   # Typed as console input records: the terminal's own UTF-8 reads may split the character.
   "${runner[@]}" "$keys" "$(basename "$program")" "$long" enter
