@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,18 +14,14 @@
 #include "identity.h"
 #include "line_repair.h"
 #include "share_link.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <cerrno>
-#include <unistd.h>
-#endif
+#include "stream_io.h"
 
 namespace {
 
+using quenvar::cli::ArgChar;
 using quenvar::cli::LineOutcome;
 using quenvar::cli::LineResult;
+using quenvar::cli::Output;
 
 constexpr int kAllRepaired = 0, kSomeUnsupported = 1, kUsageOrIoError = 2;
 
@@ -44,129 +41,18 @@ constexpr const char* kUsage =
     "  --version   显示版本\n"
     "  --          之后的参数都当作链接\n";
 
-// The standard streams as the platform gives them.
-#ifdef _WIN32
-using Stream = HANDLE;
-Stream standardStream(int which) {
-  return GetStdHandle(which == 0   ? STD_INPUT_HANDLE
-                      : which == 1 ? STD_OUTPUT_HANDLE
-                                   : STD_ERROR_HANDLE);
-}
-bool isConsole(Stream s) {
-  DWORD mode = 0;
-  return s != INVALID_HANDLE_VALUE && s != nullptr && GetConsoleMode(s, &mode) != FALSE;
-}
-#else
-using Stream = int;
-Stream standardStream(int which) {
-  return which;
-}
-bool isConsole(Stream s) {
-  return isatty(s) != 0;
-}
-#endif
-
-// Writes all of `size` bytes; false on any failure.
-bool writeAll(Stream s, const char* data, std::size_t size) {
-  while (size > 0) {
-#ifdef _WIN32
-    DWORD written = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-    if (!WriteFile(s, data, chunk, &written, nullptr) || written == 0)
-      return false;
-#else
-    const ssize_t written = ::write(s, data, size);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-#endif
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-// Buffered UTF-8 text. To a terminal or console it goes out line by line; a Windows console is
-// given UTF-16 so Chinese reads correctly whatever its code page.
-class Output {
- public:
-  explicit Output(int which)
-      : stream_(standardStream(which)),
-        console_(isConsole(stream_)),
-        data_(std::make_unique<char[]>(kCapacity)) {}
-  bool toConsole() const { return console_; }
-
-  // Room for `size` (at most kLineRoom) bytes at the end, counted once commit() is called.
-  char* room(std::size_t size) {
-    if (kCapacity - size_ < size)
-      write();
-    return data_.get() + size_;
-  }
-  void commit(std::size_t size) { size_ += size; }
-  void append(std::string_view text) {
-    while (!text.empty()) {
-      if (size_ == kCapacity)
-        write();
-      const std::size_t part = std::min(text.size(), kCapacity - size_);
-      std::memcpy(data_.get() + size_, text.data(), part);
-      size_ += part;
-      text.remove_prefix(part);
-    }
-  }
-  // Called at line ends, so a write to a console splits no character.
-  void lineDone() {
-    if (console_)
-      write();
-  }
-  bool flush() {
-    write();
-    return ok_;
-  }
-
- private:
-  static constexpr std::size_t kCapacity = 1u << 16;
-
-  void write() {
-    if (size_ == 0)
-      return;
-#ifdef _WIN32
-    if (console_) {
-      const int length =
-          MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), nullptr, 0);
-      std::wstring wide(static_cast<std::size_t>(length), L'\0');
-      MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), wide.data(), length);
-      DWORD written = 0;
-      ok_ = ok_ &&
-            WriteConsoleW(stream_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-      size_ = 0;
-      return;
-    }
-#endif
-    ok_ = ok_ && writeAll(stream_, data_.get(), size_);
-    size_ = 0;
-  }
-
-  Stream stream_;
-  bool console_;
-  std::unique_ptr<char[]> data_;
-  std::size_t size_ = 0;
-  bool ok_ = true;
-};
-
 std::string utf8(std::u16string_view text) {
   std::string s;
   quenvar::cli::appendUtf8(s, text);
   return s;
 }
 
-enum class InputStatus { Read, Failed };
-
+// Repairs each input (an argument or a line of standard input) and writes one line for it.
 class Batch {
  public:
   Batch() : out_(1), err_(2) {}
-  Output& err() { return err_; }
   Output& out() { return out_; }
+  Output& err() { return err_; }
 
   void report(const LineResult& result) {
     ++line_;
@@ -186,82 +72,31 @@ class Batch {
     out_.lineDone();
   }
 
-  InputStatus readStandardInput() {
+  // A failed read is reported at the end; every line read before it has been answered.
+  void readStandardInput() {
     quenvar::cli::LineRepairer repairer;
     auto onLine = [this](const LineResult& r) { report(r); };
-    const Stream input = standardStream(0);
-    // Typed at a terminal: every line is answered as soon as it is entered.
-    const bool interactive = isConsole(input);
-    auto answer = [&] {
-      if (interactive) {
-        out_.flush();
-        err_.flush();
-      }
-    };
-#ifdef _WIN32
-    if (interactive) {
-      // A console gives UTF-16; the line reader takes the same text as UTF-8.
-      quenvar::cli::Utf16ToUtf8 converter;
-      std::vector<wchar_t> wide(4096);
-      std::string bytes;
-      DWORD got = 0;
-      bool ended = false;
-      while (!ended &&
-             ReadConsoleW(input, wide.data(), static_cast<DWORD>(wide.size()), &got, nullptr) &&
-             got > 0) {
-        std::u16string_view piece(reinterpret_cast<const char16_t*>(wide.data()), got);
-        // Ctrl+Z ends console input; what came before it on its line is the last line.
-        if (const std::size_t z = piece.find(u'\x1A'); z != piece.npos) {
-          piece = piece.substr(0, z);
-          ended = true;
-        }
-        bytes.clear();
-        converter.append(piece, bytes);
-        if (ended)
-          converter.finish(bytes);
-        repairer.feed(bytes.data(), bytes.size(), onLine);
-        answer();
-      }
-      bytes.clear();
-      converter.finish(bytes);
-      repairer.feed(bytes.data(), bytes.size(), onLine);
+    const bool read = quenvar::cli::readAll(
+        *quenvar::cli::standardInput(),
+        [&](const char* data, std::size_t size) { repairer.feed(data, size, onLine); },
+        [this] {
+          out_.flush();
+          err_.flush();
+        });
+    if (read)
       repairer.finish(onLine);
-      return InputStatus::Read;
-    }
-#endif
-    std::vector<char> chunk(1u << 17);
-    for (;;) {
-#ifdef _WIN32
-      DWORD got = 0;
-      if (!ReadFile(input, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
-        if (GetLastError() == ERROR_BROKEN_PIPE)
-          break;  // the writing end has closed
-        return InputStatus::Failed;
-      }
-#else
-      const ssize_t got = ::read(input, chunk.data(), chunk.size());
-      if (got < 0 && errno == EINTR)
-        continue;
-      if (got < 0)
-        return InputStatus::Failed;
-#endif
-      if (got == 0)
-        break;
-      repairer.feed(chunk.data(), static_cast<std::size_t>(got), onLine);
-      answer();
-    }
-    repairer.finish(onLine);
-    return InputStatus::Read;
+    else
+      readFailed_ = true;
   }
 
-  int finish(InputStatus input) {
-    if (input == InputStatus::Failed)
+  int finish() {
+    if (readFailed_)
       err_.append("quenvar-cli: 读取标准输入失败\n");
     const bool written = out_.flush();
     if (!written)
       err_.append("quenvar-cli: 写入标准输出失败\n");
     err_.flush();
-    if (input == InputStatus::Failed || !written)
+    if (readFailed_ || !written)
       return kUsageOrIoError;
     return allRepaired_ ? kAllRepaired : kSomeUnsupported;
   }
@@ -286,25 +121,23 @@ class Batch {
   const std::string unsupportedMessage_ = utf8(quenvar::kUnsupportedMessage);
   std::uint64_t line_ = 0;
   bool allRepaired_ = true;
+  bool readFailed_ = false;
 };
 
-// Command-line arguments as the platform gives them: UTF-8 bytes on Linux, UTF-16 on Windows.
+// Command-line arguments as the platform gives them: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
-using ArgChar = wchar_t;
 std::u16string_view units(const wchar_t* arg) {
   return {reinterpret_cast<const char16_t*>(arg), std::wcslen(arg)};
 }
 LineResult repairArgument(const wchar_t* arg) {
-  return quenvar::cli::repairText(units(arg));
+  return quenvar::cli::repairUtf16(units(arg));
 }
 std::string narrow(const wchar_t* arg) {
   return utf8(units(arg));
 }
 #else
-using ArgChar = char;
 LineResult repairArgument(const char* arg) {
-  return quenvar::cli::repairUtf8Line(reinterpret_cast<const unsigned char*>(arg),
-                                      std::strlen(arg));
+  return quenvar::cli::repairBytes(arg);
 }
 std::string narrow(const char* arg) {
   return arg;
@@ -333,18 +166,16 @@ int run(int argc, ArgChar** argv) {
       inputs.push_back(argv[i]);
     }
   }
-  InputStatus input = InputStatus::Read;
   if (inputs.empty())
-    input = batch.readStandardInput();
+    batch.readStandardInput();
   for (const ArgChar* argument : inputs) {
     if (narrow(argument) == "-") {
-      if (batch.readStandardInput() == InputStatus::Failed)
-        input = InputStatus::Failed;
+      batch.readStandardInput();
     } else {
       batch.report(repairArgument(argument));
     }
   }
-  return batch.finish(input);
+  return batch.finish();
 }
 
 }  // namespace

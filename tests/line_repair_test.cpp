@@ -2,6 +2,8 @@
 // code units, whatever the chunks the input arrives in.
 #include "line_repair.h"
 
+#include "console_text.h"
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -26,8 +28,13 @@ std::vector<std::string> run(const std::string& input, std::size_t chunk) {
       lines.push_back(r.outcome == LineOutcome::Unsupported ? "-" : "!");
     }
   };
+  // Each chunk in a heap block of its own size, so that a read past either end of it fails
+  // under AddressSanitizer.
   for (std::size_t at = 0; at < input.size(); at += chunk) {
-    repairer.feed(input.data() + at, std::min(chunk, input.size() - at), onLine);
+    const std::vector<char> piece(
+        input.begin() + static_cast<long>(at),
+        input.begin() + static_cast<long>(std::min(at + chunk, input.size())));
+    repairer.feed(piece.data(), piece.size(), onLine);
   }
   repairer.finish(onLine);
   return lines;
@@ -105,25 +112,66 @@ TEST(LineReaderBlocks, OneBadByteAnywhereInALongLineIsFound) {
   }
 }
 
-TEST(ConsoleText, ASurrogatePairSplitBetweenReadsIsJoined) {
-  const std::u16string text = u"x=12345678\U0001F600\n";
-  for (std::size_t split = 0; split <= text.size(); ++split) {
-    quenvar::cli::Utf16ToUtf8 converter;
-    std::string bytes;
-    converter.append(std::u16string_view(text).substr(0, split), bytes);
-    converter.append(std::u16string_view(text).substr(split), bytes);
-    converter.finish(bytes);
-    EXPECT_EQ(bytes, "x=12345678\xF0\x9F\x98\x80\n") << "split after " << split << " units";
+// Whole buffers of every length, so that the block loads meet every end (under AddressSanitizer a
+// load past the end fails), give what one byte at a time gives.
+TEST(LineReaderBlocks, EveryBufferLengthIsReadWithinTheBuffer) {
+  std::string text;
+  while (text.size() < 300)
+    text += "https://pan.baidu.com/share/link?uk=1234567890\n链接=一二三四五六七八九十\r\n";
+  for (std::size_t n = 1; n <= 300; ++n) {
+    const std::string prefix = text.substr(0, n);
+    EXPECT_EQ(run(prefix, n), run(prefix, 1)) << n << " bytes";
   }
 }
 
-TEST(TextRepair, ArgumentsInUtf16UseTheSameRule) {
-  EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890").outcome, LineOutcome::Repaired);
-  EXPECT_EQ(quenvar::cli::repairText(u"长=一二三四五六七八九十").key(), "一二三四五六七八九十");
-  EXPECT_EQ(quenvar::cli::repairText(u"uk=1234567890\n").outcome, LineOutcome::Unsupported);
-  std::string out;
-  quenvar::cli::appendUtf8(out, u"a\xD800z");  // an unpaired surrogate cannot be written as UTF-8
-  EXPECT_EQ(out, "a\xEF\xBF\xBDz");
+// Console reads as the console gives them: UTF-16 pieces, which may end between the halves of a
+// character outside the BMP, and Ctrl+Z, which ends input.
+TEST(ConsoleText, PiecesBecomeTheTextTheLineReaderTakes) {
+  const struct {
+    const char* name;
+    std::vector<std::u16string> pieces;
+    std::string text;
+    bool ended;
+  } cases[] = {
+      {"a pair split between reads is joined",
+       {u"x=12345678\xD83D", u"\xDE00\r\n"},
+       "x=12345678\xF0\x9F\x98\x80\r\n",
+       false},
+      {"Ctrl+Z ends input and drops the rest",
+       {u"abc\r\n",
+        u"de\x1A"
+        u"fg\r\n",
+        u"hi"},
+       "abc\r\nde",
+       true},
+      {"Ctrl+Z after a first half", {u"a\xD83D", u"\x1A"}, "a\xEF\xBF\xBD", true},
+      {"a first half at the end of input", {u"a\xD83D"}, "a\xEF\xBF\xBD", false},
+      {"a lone second half", {u"\xDE00z"}, "\xEF\xBF\xBDz", false},
+      {"Chinese", {u"链接=一二三四五", u"六七八九十\r\n"}, "链接=一二三四五六七八九十\r\n", false},
+  };
+  for (const auto& c : cases) {
+    quenvar::cli::ConsoleText console;
+    std::string text;
+    bool ended = false;
+    for (const std::u16string& piece : c.pieces) {
+      if (!ended)
+        ended = console.append(piece, text);
+    }
+    if (!ended)
+      console.finish(text);
+    EXPECT_EQ(text, c.text) << c.name;
+    EXPECT_EQ(ended, c.ended) << c.name;
+  }
+}
+
+TEST(WholeTexts, ArgumentsUseTheSameRule) {
+  EXPECT_EQ(quenvar::cli::repairUtf16(u"uk=1234567890").outcome, LineOutcome::Repaired);
+  EXPECT_EQ(quenvar::cli::repairUtf16(u"长=一二三四五六七八九十").key(), "一二三四五六七八九十");
+  EXPECT_EQ(quenvar::cli::repairUtf16(u"=123456789\xD800").key(), "123456789\xEF\xBF\xBD");
+  EXPECT_EQ(quenvar::cli::repairUtf16(u"uk=1234567890\n").outcome, LineOutcome::Unsupported);
+  EXPECT_EQ(quenvar::cli::repairBytes("x=12345678\xF0\x9F\x98\x80").key(),
+            "12345678\xF0\x9F\x98\x80");
+  EXPECT_EQ(quenvar::cli::repairBytes("x=123456789\xFF").outcome, LineOutcome::InvalidUtf8);
 }
 
 }  // namespace

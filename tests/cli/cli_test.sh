@@ -68,9 +68,10 @@ else
   failed=$((failed + 1)); echo "FAIL help (status $status)"
 fi
 
+# Standard input that cannot be read (a directory): every source reports a failed read.
+check "standard input that cannot be read" 2 "" "读取标准输入失败" / --
+
 if [[ $native == yes ]]; then
-  # Failures of the streams themselves.
-  check "standard input that cannot be read" 2 "" "读取标准输入失败" / --
   status=0
   "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
   if [[ $status -eq 2 ]] && grep -q "写入标准输出失败" "$work/err"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL full disk (status $status)"; fi
