@@ -123,6 +123,13 @@ fi
 
 # Every run holds this lock shared while it uses the prefix; the last one gets it exclusively.
 exec 8>"$root/$name.users"
+# A run killed at a test's timeout (SIGKILL) could not end what it started, and Wine starts
+# programs outside the killed process tree: a run that finds the prefix unused ends any of that.
+if flock -xn 8; then
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  stop_display
+fi
 flock -s 8
 
 # The prefix's virtual display: started by the first run that needs it, kept by the others.
@@ -132,17 +139,20 @@ use_virtual_display() {
   flock 7
   local number pid
   if ! read -r number pid 2>/dev/null <"$display_file" || ! kill -0 "$pid" 2>/dev/null; then
-    local ready
+    local ready started
     ready=$(mktemp)
-    # The locks are this script's: what it starts must not hold them on.
-    setsid Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp 6>"$ready" >/dev/null 2>&1 7>&- 8>&- &
-    pid=$!
+    started=$(mktemp)
+    # Outside this script's process tree, so that killing one run (a test's timeout) does not
+    # take the display from the others; the locks are this script's and are not passed on.
+    setsid -f bash -c 'echo $$ >"$1"; exec Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp' \
+      xvfb "$started" 6>"$ready" >/dev/null 2>&1 7>&- 8>&-
     for _ in $(seq 100); do
       [[ -s $ready ]] && break
       sleep 0.05
     done
     number=$(tr -dc 0-9 <"$ready")
-    rm -f "$ready"
+    pid=$(cat "$started")
+    rm -f "$ready" "$started"
     [[ -n $number ]] || { echo "wine-run.sh: Xvfb did not start" >&2; exit 2; }
     echo "$number $pid" >"$display_file"
   fi
