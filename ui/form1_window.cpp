@@ -110,8 +110,8 @@ class Form1 final : public Form1Controls {
   template <typename Handler>
   void runUserAction(Handler handler);
 
-  const ClipboardApi& clipboard_;
-  HWND window_ = nullptr;  // null before creation and once the window is destroyed
+  const ClipboardApi clipboard_;  // a copy: the caller's table may not outlive Form1
+  HWND window_ = nullptr;         // null before creation and once the window is destroyed
   bool created_ = false;
   int dpi_ = USER_DEFAULT_SCREEN_DPI;
   std::array<UniqueFont, static_cast<std::size_t>(FontId::Count)> fonts_;

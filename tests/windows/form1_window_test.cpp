@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -36,6 +37,24 @@ HWND ownWindow(const wchar_t* className) {
   return quenvar::desktop::visibleWindowOf(GetCurrentProcessId(), className);
 }
 
+// What a helper thread does when what it waited for did not come: closes every window of this
+// process, a late notice and Form1 included, until the test is done with it, so that a test
+// waiting in a modal loop or in Form1's message loop fails instead of hanging.
+void closeOwnWindowsUntil(const std::atomic<bool>& done) {
+  while (!done) {
+    EnumWindows(
+        [](HWND window, LPARAM) -> BOOL {
+          DWORD process = 0;
+          GetWindowThreadProcessId(window, &process);
+          if (process == GetCurrentProcessId() && IsWindowVisible(window))
+            PostMessageW(window, WM_CLOSE, 0, 0);
+          return TRUE;
+        },
+        0);
+    Sleep(50);
+  }
+}
+
 // Waits on its own thread for a notice of this process, reads it, optionally checks that it
 // stays open for a while, then presses OK. The notices are modal, so the thread under test is
 // inside the notice's loop meanwhile.
@@ -44,8 +63,10 @@ class NoticeTaker {
   explicit NoticeTaker(std::chrono::milliseconds mustStay = 0ms)
       : thread_([this, mustStay] {
           HWND box = nullptr;
-          if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
+          if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; })) {
+            closeOwnWindowsUntil(joined_);
             return;
+          }
           seen_ = readNotice(box);
           Sleep(static_cast<DWORD>(mustStay.count()));
           stayed_ = IsWindow(box) != FALSE;
@@ -56,6 +77,7 @@ class NoticeTaker {
 
   // Joins the thread; then the notice, if any, has been read.
   NoticeTaker& join() {
+    joined_ = true;
     if (thread_.joinable())
       thread_.join();
     return *this;
@@ -66,7 +88,7 @@ class NoticeTaker {
 
  private:
   Notice seen_;
-  std::atomic<bool> taken_ = false, stayed_ = false;
+  std::atomic<bool> taken_ = false, stayed_ = false, joined_ = false;
   std::thread thread_;
 };
 
@@ -339,7 +361,11 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
   const std::wstring link = L"http://pan.baidu.com/share/home?uk=1234567890";
   for (const RefusalCase& c : kRefusals) {
     SCOPED_TRACE(c.name);
-    create(c.api);
+    // The table is gone once Form1 has been created: Form1 must hold its own copy.
+    const quenvar::test::FreedMemoryWatch watch;
+    auto table = std::make_unique<ui::ClipboardApi>(c.api);
+    create(*table);
+    table.reset();
     ClipboardUser clipboard;
     ASSERT_TRUE(clipboard.put(L"earlier"));
     SetWindowTextW(control(ControlId::Text2), link.c_str());
@@ -379,20 +405,21 @@ TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
     std::size_t writesAfterFree = 0;
     {
       const quenvar::test::FreedMemoryWatch watch;
+      std::atomic<bool> ended = false;
       std::thread system([&] {
-        HWND form = nullptr;
+        HWND form = nullptr, box = nullptr;
         if (!waitUntil([&] { return (form = ownWindow(ui::kForm1ClassName)) != nullptr; }))
-          return;
+          return closeOwnWindowsUntil(ended);
         SetWindowTextW(GetDlgItem(form, static_cast<int>(ControlId::Text2)), L"a link to copy");
         PostMessageW(GetDlgItem(form, static_cast<int>(c.button)), BM_CLICK, 0, 0);
-        HWND box = nullptr;
         if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
-          return;
+          return closeOwnWindowsUntil(ended);
         seenNotice = readNotice(box).text;
         // Another program's WM_CLOSE, End task, or logging off.
         closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
       });
       exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
+      ended = true;
       system.join();
       writesAfterFree = watch.writesAfterFree();
       EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
