@@ -280,14 +280,14 @@ void ClipboardHolder::release() {
   holding_ = false;
 }
 
-bool isClipboardHolderArgument(std::string_view argument) {
-  return argument.starts_with("--hold-clipboard=");
+bool isClipboardHolderArgument(std::wstring_view argument) {
+  return argument.starts_with(L"--hold-clipboard=");
 }
 
-int holdClipboardMain(std::string_view argument) {
+int holdClipboardMain(std::wstring_view argument) {
   // The driver's process id follows the option.
-  const std::string id(argument.substr(argument.find('=') + 1));
-  const DWORD driver = static_cast<DWORD>(std::strtoul(id.c_str(), nullptr, 10));
+  const std::wstring id(argument.substr(argument.find(L'=') + 1));
+  const DWORD driver = static_cast<DWORD>(std::wcstoul(id.c_str(), nullptr, 10));
   const DWORD access = EVENT_MODIFY_STATE | SYNCHRONIZE;
   const HANDLE hold = OpenEventW(access, FALSE, eventName(driver, L"hold").c_str());
   const HANDLE held = OpenEventW(access, FALSE, eventName(driver, L"held").c_str());

@@ -84,7 +84,7 @@ class ClipboardHolder {
 };
 
 // The helper process: its argument, and its entry.
-bool isClipboardHolderArgument(std::string_view argument);
-int holdClipboardMain(std::string_view argument);
+bool isClipboardHolderArgument(std::wstring_view argument);
+int holdClipboardMain(std::wstring_view argument);
 
 }  // namespace quenvar::desktop

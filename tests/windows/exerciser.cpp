@@ -23,6 +23,7 @@
 #include "desktop.h"
 #include "exercise_model.h"
 #include "quenvar_driver.h"
+#include "windows_path.h"
 
 namespace quenvar::exercise {
 namespace {
@@ -901,23 +902,19 @@ std::vector<std::size_t> parseIndexList(const char* text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   using namespace quenvar;
   desktop::declareDpiAware();
   exercise::Options o;
   o.seed = static_cast<std::uint64_t>(GetTickCount64()) * 2654435761u % 1000000007u;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    const std::wstring_view wide = argv[i];
+    const std::string arg = desktop::utf8(wide);
     const char* v = nullptr;
-    if (desktop::isClipboardHolderArgument(arg)) {
-      return desktop::holdClipboardMain(arg);
-    } else if ((v = optionValue(arg, "--exe="))) {
-      std::string path = v;
-      // A Linux path from CTest: Wine maps the root of the file system to drive Z:.
-      if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-      std::replace(path.begin(), path.end(), '/', '\\');
-      e2e::settings().exePath.assign(path.begin(), path.end());
+    if (desktop::isClipboardHolderArgument(wide)) {
+      return desktop::holdClipboardMain(wide);
+    } else if (wide.starts_with(L"--exe=")) {
+      e2e::settings().exePath = windowsPath(wide.substr(6));
     } else if ((v = optionValue(arg, "--seed="))) {
       o.seed = std::strtoull(v, nullptr, 10);
     } else if ((v = optionValue(arg, "--actions="))) {
