@@ -14,7 +14,7 @@
 # A divergence is shrunk for up to --shrink-seconds (default 120) and the list is written to
 # build/TARGET/tests/windows; the output says how to replay it. The last line is
 # "N actions, M divergences (seed S)" or "(FILE)". The exit status is 0 when all matched, 1 on
-# a divergence.
+# a divergence, 3 when the test's own machinery failed (not a divergence of Quenvar).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 

@@ -268,16 +268,24 @@ bool ClipboardHolder::hold() {
   if (!ready())
     return false;
   SetEvent(hold_);
-  holding_ = WaitForSingleObject(held_, 10000) == WAIT_OBJECT_0;
+  const HANDLE answers[] = {held_, process_.hProcess};
+  holding_ = WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0;
+  // A helper that answers late must not be taken for holding on the next request.
+  if (!holding_)
+    TerminateProcess(process_.hProcess, 1);
   return holding_;
 }
 
-void ClipboardHolder::release() {
+bool ClipboardHolder::release() {
   if (!holding_)
-    return;
-  SetEvent(release_);
-  WaitForSingleObject(released_, 10000);
+    return true;
   holding_ = false;
+  SetEvent(release_);
+  const HANDLE answers[] = {released_, process_.hProcess};
+  if (WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0)
+    return true;
+  TerminateProcess(process_.hProcess, 1);
+  return false;
 }
 
 bool isClipboardHolderArgument(std::wstring_view argument) {

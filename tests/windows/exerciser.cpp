@@ -7,7 +7,8 @@
 //             [--target=NAME] [--out=DIR]
 //   exerciser --exe=PATH --replay=FILE [--shrink-seconds=T] [--target=NAME] [--out=DIR]
 // The last line is "N actions, M divergences (seed S)" or "(FILE)". The exit status is 0 when
-// every step matched, 1 on a divergence, 2 for bad arguments or a bad list. The same program
+// every step matched, 1 on a divergence, 2 for bad arguments or a bad list, 3 when the test's
+// own machinery failed (the clipboard helper), which says nothing of Quenvar. The same program
 // started with --hold-clipboard=ID holds the clipboard for it.
 #include <windows.h>
 
@@ -43,6 +44,11 @@ std::wstring wide(std::u16string_view s) {
 std::u16string units(std::wstring_view s) {
   return {s.begin(), s.end()};
 }
+
+// A failure of the test's own machinery: it tells nothing of Quenvar.
+struct HarnessError {
+  std::string what;
+};
 
 struct Seen {
   bool alive = true;
@@ -285,10 +291,14 @@ class Runner {
   // Starts a fresh Quenvar with the clipboard in a known state; false when Quenvar did not
   // start or its controls were not found.
   bool start() {
-    app_.emplace();
+    app_.reset();
     model_ = Model{};
     model_.clipboard = u"what the user copied earlier";
-    if (!app_->ok() || !clipboard_.put(wide(model_.clipboard)))
+    // No Quenvar runs now: a clipboard that cannot be set is the test's own failure.
+    if (!clipboard_.put(wide(model_.clipboard)))
+      throw HarnessError{"the test could not put a text on the clipboard"};
+    app_.emplace();
+    if (!app_->ok())
       return false;
     app_->activate();
     return true;
@@ -332,7 +342,7 @@ class Runner {
         break;
       case Kind::Paste:
         if (a.newClipboard)
-          clipboard_.put(wide(a.text));
+          clipboard_.put(wide(a.text));  // if Quenvar kept it busy, the paste shows it
         desktop::pressKey('V', false, true);
         break;
       case Kind::SelectAllAndDelete:
@@ -360,7 +370,9 @@ class Runner {
         desktop::pressKey(VK_END);
         break;
       case Kind::CopyWhileClipboardHeld: {
-        holder_.hold();
+        if (!holder_.hold())
+          throw HarnessError{
+              "the clipboard helper did not start, ended, or did not take the clipboard in 10 s"};
         q.clickIn(q.control(Control::Command2), a.x, a.y);
         // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
         // longer, a notice that comes while the clipboard is still held must say it was busy,
@@ -368,7 +380,9 @@ class Runner {
         const bool noticeWhileHeld =
             waitUntil([&] { return !desktop::noticesOwnedBy(q.form()).empty(); },
                       std::chrono::milliseconds(a.holdMilliseconds));
-        holder_.release();
+        if (!holder_.release())
+          throw HarnessError{
+              "the clipboard helper ended, or did not let go of the clipboard in 10 s"};
         if (a.holdMilliseconds < 450)
           return CopyOutcome::Copied;
         return noticeWhileHeld ? CopyOutcome::Busy : CopyOutcome::EitherCopiedOrBusy;
@@ -613,5 +627,10 @@ int wmain(int argc, wchar_t** argv) {
                  "[--out=DIR]\n");
     return 2;
   }
-  return exercise::exercise(o);
+  try {
+    return exercise::exercise(o);
+  } catch (const exercise::HarnessError& e) {
+    std::printf("harness error, not a divergence of Quenvar: %s\n", e.what.c_str());
+    return 3;
+  }
 }
