@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <optional>
 
 #include "test_support.h"
 
@@ -10,7 +11,7 @@ namespace quenvar::exercise {
 namespace {
 
 // What an action says besides its kind, in the order its line gives it, and what it needs.
-enum Field : unsigned { kUnder = 1, kHold = 2, kText = 4, kAt = 8, kNotice = 16, kBox = 32 };
+enum Field : unsigned { kUnder = 1, kHold = 2, kAt = 4, kNotice = 8, kBox = 16 };
 
 struct KindText {
   const char* word;
@@ -30,8 +31,8 @@ constexpr KindText kKinds[] = {
     {"end", 0, 3},
     {"copy-held", kHold | kAt, 3},
     {"minimise-restore", 0, 2},
-    {"type", kText | kBox, 16},
-    {"paste", kText | kBox, 8},
+    {"type", kBox, 16},
+    {"paste", kBox, 8},
     {"select-all-delete", kBox, 3},
     {"dismiss-enter", kNotice, 4},
     {"dismiss-click", kAt | kNotice, 4},
@@ -75,97 +76,83 @@ std::string quoted(std::u16string_view text) {
   return out + "\"";
 }
 
-// Strict UTF-8 to UTF-16: no overlong forms, no encoded surrogates.
-bool appendUtf8(std::string_view bytes, std::u16string& out) {
+// UTF-8 to UTF-16, leniently: what is not UTF-8 comes out otherwise, which parseList's check
+// that a line reads back as written then rejects.
+std::u16string fromUtf8(std::string_view bytes) {
+  std::u16string out;
   for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const int more = lead < 0x80       ? 0
-                     : lead >> 5 == 6  ? 1
-                     : lead >> 4 == 14 ? 2
-                     : lead >> 3 == 30 ? 3
-                                       : -1;
-    if (more < 0 || bytes.size() - i <= static_cast<std::size_t>(more))
-      return false;
+    const auto lead = static_cast<unsigned char>(bytes[i++]);
+    const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
     char32_t c = lead & (0x7Fu >> more);
-    for (int k = 1; k <= more; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
-      if ((next & 0xC0) != 0x80)
-        return false;
-      c = c << 6 | (next & 0x3Fu);
-    }
-    constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-    if (c < kLeast[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-      return false;
-    if (c >= 0x10000) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
+    for (int k = 0; k < more && i < bytes.size(); ++k)
+      c = c << 6 | (static_cast<unsigned char>(bytes[i++]) & 0x3Fu);
+    if (c >= 0x10000)
+      out +=
+          {static_cast<char16_t>(0xD7C0 + (c >> 10)), static_cast<char16_t>(0xDC00 | (c & 0x3FF))};
+    else
       out += static_cast<char16_t>(c);
-    }
-    i += static_cast<std::size_t>(more) + 1;
   }
-  return true;
+  return out;
 }
 
-// Reads one line's words and quoted texts; the first failure is kept in `error`.
-struct Words {
-  std::string_view rest;
-  std::string error;
-
-  std::string_view word() {
-    rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
-    const std::string_view w = rest.substr(0, rest.find(' '));
-    rest.remove_prefix(w.size());
-    return w;
-  }
-  template <typename T>
-  T number(std::string_view suffix = {}) {
-    const std::string_view w = word();
-    T v{};
-    const auto [end, fault] = std::from_chars(w.data(), w.data() + w.size(), v);
-    if (fault != std::errc{} || std::string_view(end, w.data() + w.size()) != suffix) {
-      std::string what = "\"";
-      fail(what.append(w).append("\" is not a number").append(suffix.empty() ? "" : " of ms"));
-    }
-    return v;
-  }
-  std::u16string text() {
-    std::u16string out;
-    rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
-    if (!rest.starts_with('"'))
-      return fail("a quoted text is missing");
-    for (std::size_t i = 1;;) {
-      const std::size_t special = rest.find_first_of("\"\\", i);
-      if (special == std::string_view::npos)
-        return fail("the quote is not closed");
-      if (!appendUtf8(rest.substr(i, special - i), out))
-        return fail("the text is not UTF-8");
-      if (rest[special] == '"') {
-        rest.remove_prefix(special + 1);
-        return out;
-      }
-      const std::string_view escape = rest.substr(special, 6);
+// The text of a line that starts with a quote, up to its closing quote, which it consumes.
+std::u16string unquote(std::string_view& rest) {
+  std::u16string out;
+  std::size_t i = 1;
+  while (i < rest.size() && rest[i] != '"') {
+    const std::size_t special = std::min(rest.find_first_of("\"\\", i), rest.size());
+    out += fromUtf8(rest.substr(i, special - i));
+    if (special + 1 < rest.size() && rest[special] == '\\' && rest[special + 1] == 'u') {
       unsigned unit = 0;
-      if (escape.starts_with("\\\"") || escape.starts_with("\\\\")) {
-        out += static_cast<char16_t>(escape[1]);
-        i = special + 2;
-      } else if (escape.size() == 6 && escape[1] == 'u' &&
-                 std::from_chars(escape.data() + 2, escape.data() + 6, unit, 16).ptr ==
-                     escape.data() + 6) {
-        out += static_cast<char16_t>(unit);
-        i = special + 6;
-      } else {
-        return fail("an escape is not \\\", \\\\ or \\uXXXX");
-      }
+      std::from_chars(rest.data() + special + 2, rest.data() + std::min(special + 6, rest.size()),
+                      unit, 16);
+      out += static_cast<char16_t>(unit);
+      i = special + 6;
+    } else if (special + 1 < rest.size() && rest[special] == '\\') {
+      out += static_cast<char16_t>(rest[special + 1]);
+      i = special + 2;
+    } else {
+      i = special;
     }
   }
-  // Keeps the first failure; returns an empty text for the caller's convenience.
-  std::u16string fail(std::string what) {
-    if (error.empty())
-      error = std::move(what);
-    return {};
+  rest.remove_prefix(std::min(i + 1, rest.size()));
+  return out;
+}
+
+// An action from its line, or nothing when the line does not name one with what it needs.
+std::optional<Action> parseAction(std::string_view rest) {
+  auto word = [&] {
+    const std::string_view w = rest.substr(0, rest.find(' '));
+    rest.remove_prefix(std::min(w.size() + 1, rest.size()));
+    return w;
+  };
+  auto number = [&](auto& value) {
+    const std::string_view w = word();
+    return std::from_chars(w.data(), w.data() + w.size(), value).ec == std::errc{};
+  };
+  const std::string_view name = word();
+  const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
+                                 [&](const KindText& k) { return k.word == name; });
+  if (kind == std::end(kKinds))
+    return std::nullopt;
+  Action a(static_cast<Kind>(kind - std::begin(kKinds)));
+  if (kind->fields & kUnder) {
+    const std::string_view control = word();
+    const auto at = std::find(std::begin(kControlNames), std::end(kControlNames), control);
+    if (at == std::end(kControlNames))
+      return std::nullopt;
+    a.under = static_cast<Control>(at - std::begin(kControlNames));
   }
-};
+  if ((kind->fields & kHold) && !number(a.holdMilliseconds))
+    return std::nullopt;
+  a.newClipboard = a.kind == Kind::Paste && rest.starts_with('"');
+  if (a.kind == Kind::Type || a.newClipboard)
+    a.text = unquote(rest);
+  if ((kind->fields & kAt) &&
+      (word() != "at" || !number(a.x) || !number(a.y) || a.x < 0 || a.x > 1 || a.y < 0 || a.y > 1))
+    return std::nullopt;
+  return a;
+}
 
 }  // namespace
 
@@ -248,7 +235,7 @@ Actions performed(const Actions& actions) {
   return done;
 }
 
-std::uint64_t Random::next() {  // splitmix64
+std::uint64_t Generator::random() {
   std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -262,15 +249,14 @@ std::u16string Generator::randomText() {
       u"1234567890", u"0987654321", u"42", u"abc", u"XYZ", u".-_/:%#", u"链接", u"分享",
       u"网盘主页", u"失效", u"\U0001F600", u"\U00020000", u"\U0001F517", u"全角＝"};
   // clang-format on
-  Random& r = random_;
-  auto piece = [&] { return pieces[static_cast<std::size_t>(r.below(std::size(pieces)))]; };
+  auto piece = [&] { return pieces[static_cast<std::size_t>(below(std::size(pieces)))]; };
   std::u16string text;
-  switch (r.below(4)) {
+  switch (below(4)) {
     case 0: {  // a link whose key decides the outcome: often ten units, sometimes off by one
-      text = u"https://pan.baidu.com/share/link?shareid=" + digits(r.below(100000)) + u"&uk=";
-      const int keyLength = 9 + r.below(3) + (r.below(3) == 0 ? 0 : 1 - r.below(2));
+      text = u"https://pan.baidu.com/share/link?shareid=" + digits(below(100000)) + u"&uk=";
+      const int keyLength = 9 + below(3) + (below(3) == 0 ? 0 : 1 - below(2));
       for (int i = 0; i < keyLength; ++i)
-        text += static_cast<char16_t>(u'0' + r.below(10));
+        text += static_cast<char16_t>(u'0' + below(10));
       return text;
     }
     case 1:  // "=" and the first units of ten pieces, a lone surrogate among them at times
@@ -279,7 +265,7 @@ std::u16string Generator::randomText() {
         text += piece().substr(0, 1);
       return text;
     default: {
-      const int count = 1 + r.below(5);
+      const int count = 1 + below(5);
       for (int i = 0; i < count; ++i)
         text += piece();
       return text;
@@ -292,14 +278,14 @@ Action Generator::next() {
   for (std::size_t k = 0; k < std::size(kKinds); ++k)
     total += weights[k] = applicable(Action(static_cast<Kind>(k)), model_) ? kKinds[k].weight : 0;
   std::size_t chosen = 0;
-  for (int pick = random_.below(total); pick >= weights[chosen];)
+  for (int pick = below(total); pick >= weights[chosen];)
     pick -= weights[chosen++];
   Action a(static_cast<Kind>(chosen));
   // Every parameter is drawn for every kind, so that one kind's draws never shift another's.
-  const double x = random_.fraction(), y = random_.fraction();
-  const int hold = random_.below(1501);
-  const bool newClipboard = random_.below(10) < 7;
-  const auto under = static_cast<Control>(random_.below(kControls));
+  const double x = fraction(), y = fraction();
+  const int hold = below(1501);
+  const bool newClipboard = below(10) < 7;
+  const auto under = static_cast<Control>(below(kControls));
   std::u16string text = randomText();
   const unsigned fields = about(a.kind).fields;
   if (fields & kAt) {
@@ -361,52 +347,18 @@ ParsedList parseList(std::string_view text) {
   for (int number = 1; !text.empty(); ++number) {
     std::string_view line = text.substr(0, text.find('\n'));
     text.remove_prefix(std::min(line.size() + 1, text.size()));
-    if (line.ends_with('\r'))
-      line.remove_suffix(1);
-    if (line.starts_with('#')) {
-      if (number == 1)
-        list.caught = line.substr(std::min(line.find_first_not_of("# "), line.size()));
+    if (number == 1 && line.starts_with("# "))
+      list.caught = line.substr(2);
+    if (line.empty() || line.starts_with('#'))
       continue;
-    }
-    if (line.find_first_not_of(' ') == std::string_view::npos)
-      continue;
-    Words words{line, {}};
-    const std::string_view word = words.word();
-    const auto kind = std::find_if(std::begin(kKinds), std::end(kKinds),
-                                   [&](const KindText& k) { return k.word == word; });
-    Action a;
-    if (kind == std::end(kKinds)) {
-      words.fail("no such action");
-    } else {
-      a.kind = static_cast<Kind>(kind - std::begin(kKinds));
-      if (kind->fields & kUnder) {
-        const std::string_view name = words.word();
-        const auto control = std::find(std::begin(kControlNames), std::end(kControlNames), name);
-        if (control == std::end(kControlNames))
-          words.fail("no such control");
-        a.under = static_cast<Control>(control - std::begin(kControlNames));
-      }
-      if (kind->fields & kHold)
-        a.holdMilliseconds = words.number<int>("ms");
-      a.newClipboard = a.kind == Kind::Paste && words.rest.find('"') != std::string_view::npos;
-      if (a.kind == Kind::Type || a.newClipboard)
-        a.text = words.text();
-      if (kind->fields & kAt) {
-        if (words.word() != "at")
-          words.fail("\"at\" is missing");
-        a.x = words.number<double>();
-        a.y = words.number<double>();
-        if (!(a.x >= 0 && a.x <= 1 && a.y >= 0 && a.y <= 1))
-          words.fail("a position must be from 0 to 1");
-      }
-      if (words.rest.find_first_not_of(' ') != std::string_view::npos)
-        words.fail("more follows the action");
-    }
-    if (!words.error.empty()) {
-      list.error = "line " + std::to_string(number) + ": " + words.error;
+    // Only what toText writes is read, so nothing in a list is taken otherwise than meant.
+    const std::optional<Action> a = parseAction(line);
+    if (!a || toText(*a) != line) {
+      list.error =
+          "line " + std::to_string(number) + " is not an action as the exerciser writes one";
       return list;
     }
-    list.actions.push_back(a);
+    list.actions.push_back(*a);
   }
   return list;
 }

@@ -59,28 +59,19 @@ void apply(const Action& a, Model& m, CopyOutcome heldCopy = CopyOutcome::Either
 // What a replay performs: the actions that are applicable when their turn comes.
 Actions performed(const Actions& actions);
 
-// Small and fully specified, so a seed means the same on every platform.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next();
-  int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
-  double fraction() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
-
- private:
-  std::uint64_t state_;
-};
-
 // Random actions, each applicable after those before it; never a close. The weights depend only
 // on what no observation changes (a notice open or not, what has the focus).
 class Generator {
  public:
-  explicit Generator(std::uint64_t seed) : random_(seed) {}
+  explicit Generator(std::uint64_t seed) : state_(seed) {}
   Action next();
 
  private:
+  std::uint64_t random();  // splitmix64: small and fully specified, so a seed means the same
+  int below(int n) { return static_cast<int>(random() % static_cast<std::uint64_t>(n)); }
+  double fraction() { return static_cast<double>(random() >> 11) / 9007199254740992.0; }
   std::u16string randomText();
-  Random random_;
+  std::uint64_t state_;
   Model model_;
 };
 
@@ -91,15 +82,17 @@ Actions shrink(
     std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
 // The text form: UTF-8, one action a line, e.g. `click-text1 at 0.25 0.5`, `type "a\"b"`,
-// `copy-held 700ms at 0.1 0.9`, `click-under-notice Text2 at 0.5 0.5`, `close`. In quotes, `\"`,
-// `\\` and `\uXXXX` (a control character or a lone surrogate) are escaped. A line that starts
-// with "#" is a comment; the first says what the list once caught.
+// `paste` (what the clipboard holds), `copy-held 700ms at 0.1 0.9`,
+// `click-under-notice Text2 at 0.5 0.5`, `close`. Positions are written exactly, in the fewest
+// digits that read back the same. In quotes, `"` and `\` are escaped with `\`, a control
+// character or a lone surrogate as `\uXXXX`. The first line, "# " and what the list once caught,
+// and other lines that start with "#" are comments. Only lines as toText writes them are read.
 std::string toText(const Action& a);
 std::string toText(std::string_view caught, const Actions& actions);
 struct ParsedList {
   std::string caught;
   Actions actions;
-  std::string error;  // "line N: ...", empty when the text parsed
+  std::string error;  // names the first line that could not be read; empty when all were
 };
 ParsedList parseList(std::string_view text);
 

@@ -4,18 +4,32 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "test_support.h"
+
+namespace quenvar::exercise {
+// Failures show an action as its line.
+void PrintTo(const Action& a, std::ostream* os) {
+  *os << toText(a);
+}
+}  // namespace quenvar::exercise
 
 namespace {
 
 using namespace quenvar::exercise;
 using quenvar::test::CaseName;
 using quenvar::test::utf8;
+
+// A failing row is shown by its name.
+template <typename Row>
+requires requires(const Row& r) {
+  r.name;
+}
+void PrintTo(const Row& row, std::ostream* os) {
+  *os << row.name;
+}
 
 Actions parsed(std::string_view text) {
   const ParsedList list = parseList(text);
@@ -50,7 +64,7 @@ TEST(ExerciseActions, GeneratedListsAreApplicableInTurnAndTheirTextReadsBackTheS
   EXPECT_EQ(back.caught, "what it caught");
   ASSERT_EQ(back.actions.size(), actions.size());
   for (std::size_t i = 0; i < actions.size(); ++i)
-    ASSERT_EQ(back.actions[i], actions[i]) << "line " << i + 2 << ": " << toText(actions[i]);
+    ASSERT_EQ(back.actions[i], actions[i]) << "line " << i + 2;
 }
 
 TEST(ExerciseActions, CaseFilesAreReplayedAsWritten) {
@@ -62,33 +76,38 @@ TEST(ExerciseActions, CaseFilesAreReplayedAsWritten) {
     EXPECT_EQ(list.error, "") << entry.path();
     EXPECT_FALSE(list.caught.empty()) << entry.path() << ": the first line says what it caught";
     EXPECT_EQ(performed(list.actions), list.actions) << entry.path() << ": all are performed";
-    EXPECT_EQ(toText(list.caught, list.actions), text) << entry.path();
+    const std::string written = toText(list.caught, list.actions);
+    const auto differ = std::mismatch(text.begin(), text.end(), written.begin(), written.end());
+    EXPECT_TRUE(written == text) << entry.path() << " is written back otherwise from line "
+                                 << 1 + std::count(text.begin(), differ.first, '\n');
     ++files;
   }
   EXPECT_GT(files, 0);
 }
 
-struct BadText {
+struct BadLine {
   const char* name;
-  std::string text, error;
+  std::string text;
+  int line;
 };
-class ExerciseListErrors : public testing::TestWithParam<BadText> {};
-TEST_P(ExerciseListErrors, SayWhereAndWhat) {
-  EXPECT_EQ(parseList(GetParam().text).error, GetParam().error);
+class ExerciseListErrors : public testing::TestWithParam<BadLine> {};
+TEST_P(ExerciseListErrors, NameTheFirstLineThatIsNotAsWritten) {
+  EXPECT_EQ(parseList(GetParam().text).error, "line " + std::to_string(GetParam().line) +
+                                                  " is not an action as the exerciser writes one");
 }
-INSTANTIATE_TEST_SUITE_P(
-    All, ExerciseListErrors,
-    testing::Values(
-        BadText{"unknown", "# x\ntab\njump\n", "line 3: no such action"},
-        BadText{"unclosed", "type \"abc", "line 1: the quote is not closed"},
-        BadText{"not utf8", "type \"\xC0\xAF\"", "line 1: the text is not UTF-8"},
-        BadText{"bad escape", "type \"\\uD83\"", "line 1: an escape is not \\\", \\\\ or \\uXXXX"},
-        BadText{"outside", "click-text1 at 0.5 1.5", "line 1: a position must be from 0 to 1"},
-        BadText{"no at", "dismiss-click 0.5 0.5", "line 1: \"at\" is missing"},
-        BadText{"control", "click-under-notice Text3 at 0 0", "line 1: no such control"},
-        BadText{"hold", "copy-held 700 at 0 0", "line 1: \"700\" is not a number of ms"},
-        BadText{"more", "tab tab", "line 1: more follows the action"}),
-    CaseName{});
+INSTANTIATE_TEST_SUITE_P(All, ExerciseListErrors,
+                         testing::Values(BadLine{"unknown", "# x\ntab\njump\n", 3},
+                                         BadLine{"more", "tab tab", 1},
+                                         BadLine{"unclosed", "type \"abc", 1},
+                                         BadLine{"overlong", "type \"\xC0\xAF\"", 1},
+                                         BadLine{"raw surrogate", "type \"\xED\xA0\x80\"", 1},
+                                         BadLine{"short escape", "type \"\\uD83\"", 1},
+                                         BadLine{"outside", "click-text1 at 0.5 1.5", 1},
+                                         BadLine{"not shortest", "click-text1 at 0.50 0.5", 1},
+                                         BadLine{"no at", "dismiss-click 0.5 0.5", 1},
+                                         BadLine{"control", "click-under-notice Text3 at 0 0", 1},
+                                         BadLine{"no ms", "copy-held 700 at 0 0", 1}),
+                         CaseName{});
 
 struct Sequence {
   const char* name;
@@ -103,48 +122,43 @@ class ExerciseModel : public testing::TestWithParam<Sequence> {};
 TEST_P(ExerciseModel, ShowsWhatQuenvarShould) {
   const Sequence& s = GetParam();
   const Model m = after(s.actions);
-  EXPECT_EQ(utf8(m.text1.text), utf8(s.text1));
-  EXPECT_EQ(m.text1.start, s.start1);
-  EXPECT_EQ(m.text1.end, s.end1);
-  EXPECT_EQ(utf8(m.text2.text), utf8(s.text2));
-  EXPECT_EQ(utf8(m.notice.value_or(u"")), utf8(s.notice));
-  EXPECT_EQ(kControlNames[static_cast<int>(m.focus)], kControlNames[static_cast<int>(s.focus)]);
-  EXPECT_EQ(m.hintShown, s.hint);
+  EXPECT_EQ(utf8(m.text1.text), utf8(s.text1)) << "Text1";
+  EXPECT_EQ(m.text1.start, s.start1) << "Text1's selection";
+  EXPECT_EQ(m.text1.end, s.end1) << "Text1's selection";
+  EXPECT_EQ(utf8(m.text2.text), utf8(s.text2)) << "Text2";
+  EXPECT_EQ(utf8(m.notice.value_or(u"")), utf8(s.notice)) << "the notice";
+  EXPECT_STREQ(kControlNames[static_cast<int>(m.focus)], kControlNames[static_cast<int>(s.focus)]);
+  EXPECT_EQ(m.hintShown, s.hint) << "the hint";
 }
 const std::u16string kLinkText = u"https://pan.baidu.com/share/link?shareid=1&uk=1234567890";
 const std::u16string kHome = u"http://pan.baidu.com/share/home?uk=1234567890";
 const std::string kLink = "type \"" + utf8(kLinkText) + "\"\n";
 INSTANTIATE_TEST_SUITE_P(
     All, ExerciseModel,
-    testing::Values(Sequence{"start", "", kHint, 0, 0, u"", u"", Control::Command1, true},
-                    Sequence{"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"",
-                             Control::Text1, false},
-                    Sequence{"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"",
-                             Control::Text1, true},
-                    Sequence{"typing over the selected hint", "tab\ntype \"a\U0001F600\"",
-                             u"a\U0001F600", 3, 3, u"", u"", Control::Text1, false},
-                    Sequence{"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"",
-                             Control::Text1, false},
-                    Sequence{"enter in a box types nothing, space a space", "tab\nenter\nspace",
-                             u" ", 1, 1, u"", u"", Control::Text1, false},
-                    Sequence{"repair", "tab\n" + kLink + "click-command1 at 0 0", kLinkText, 56, 56,
-                             kHome, kRepaired, Control::Command1, false},
-                    Sequence{"unsupported", "enter", kHint, 0, 0, u"", kUnsupported,
-                             Control::Command1, true},
-                    Sequence{"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"",
-                             kNothingToCopy, Control::Command2, true},
-                    Sequence{"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"",
-                             Control::Command2, true},
-                    Sequence{"end puts the caret last", "tab\nend", kHint, kHint.size(),
-                             kHint.size(), u"", u"", Control::Text1, true}),
+    testing::Values(
+        Sequence{"start", "", kHint, 0, 0, u"", u"", Control::Command1, true},
+        Sequence{"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"",
+                 Control::Text1, false},
+        Sequence{"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"", Control::Text1,
+                 true},
+        Sequence{"typing over the selected hint", "tab\ntype \"a\U0001F600\"", u"a\U0001F600", 3, 3,
+                 u"", u"", Control::Text1, false},
+        Sequence{"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"",
+                 Control::Text1, false},
+        Sequence{"enter in a box types nothing, space a space", "tab\nenter\nspace", u" ", 1, 1,
+                 u"", u"", Control::Text1, false},
+        Sequence{"repair", "tab\n" + kLink + "click-command1 at 0 0", kLinkText, 56, 56, kHome,
+                 kRepaired, Control::Command1, false},
+        Sequence{"unsupported", "enter", kHint, 0, 0, u"", kUnsupported, Control::Command1, true},
+        Sequence{"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"", kNothingToCopy,
+                 Control::Command2, true},
+        Sequence{"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"",
+                 Control::Command2, true},
+        Sequence{"copy", "tab\n" + kLink + "shift-tab\nenter\ndismiss-enter\nshift-tab\nspace",
+                 kLinkText, 56, 56, kHome, kCopied, Control::Command2, false},
+        Sequence{"end puts the caret last", "tab\nend", kHint, kHint.size(), kHint.size(), u"", u"",
+                 Control::Text1, true}),
     CaseName{});
-
-TEST(ExerciseCopy, PutsTheRepairedLinkAloneOnTheClipboard) {
-  const Model m = after("tab\n" + kLink + "shift-tab\nenter\ndismiss-enter\ntab\ntab\ntab\nspace");
-  EXPECT_EQ(utf8(m.clipboard), utf8(kHome));
-  EXPECT_FALSE(m.clipboardHasOtherFormats);
-  EXPECT_EQ(utf8(m.notice.value_or(u"")), utf8(kCopied));
-}
 
 struct Applicability {
   const char* name;
@@ -168,49 +182,27 @@ INSTANTIATE_TEST_SUITE_P(
                     Applicability{"anything after closing", "close", "close", false}),
     CaseName{});
 
-struct Planted {
-  const char* name;
-  std::function<bool(const Actions&)> diverges;
-  std::string minimal;
-};
-class ExerciseShrink : public testing::TestWithParam<Planted> {};
-TEST_P(ExerciseShrink, ReachesTheSmallestListThatStillDiverges) {
+TEST(ExerciseShrink, ReachesTheSmallestListThatStillDiverges) {
+  // A planted divergence: three Shift+Tabs after typing "needle".
+  auto diverges = [](const Actions& list) {
+    const auto typed = std::find_if(list.begin(), list.end(), [](const Action& a) {
+      return a.kind == Kind::Type && a.text == u"needle";
+    });
+    return std::count_if(typed, list.end(),
+                         [](const Action& a) { return a.kind == Kind::ShiftTab; }) >= 3;
+  };
   Generator generator(7);
   Actions actions;
   for (int i = 0; i < 300; ++i)
     actions.push_back(generator.next());
-  const Actions planted = parsed(GetParam().minimal);
-  actions.insert(actions.begin() + 200, planted.begin(), planted.end());
-  ASSERT_TRUE(GetParam().diverges(actions));
-  std::stringstream shrunk;
-  for (const Action& a : shrink(actions, GetParam().diverges))
-    shrunk << toText(a) << "\n";
-  EXPECT_EQ(shrunk.str(), GetParam().minimal);
-  EXPECT_EQ(shrink(actions, GetParam().diverges, std::chrono::steady_clock::now()), actions)
+  actions.insert(actions.begin() + 200, parsed("type \"needle\"").at(0));
+  ASSERT_TRUE(diverges(actions));
+  std::string shrunk;
+  for (const Action& a : shrink(actions, diverges))
+    shrunk += toText(a) + "\n";
+  EXPECT_EQ(shrunk, "type \"needle\"\nshift-tab\nshift-tab\nshift-tab\n");
+  EXPECT_EQ(shrink(actions, diverges, std::chrono::steady_clock::now()), actions)
       << "past the deadline nothing is tried";
 }
-bool has(const Action& a, Kind kind, std::u16string_view text = {}) {
-  return a.kind == kind && a.text.find(text) != std::u16string::npos;
-}
-INSTANTIATE_TEST_SUITE_P(
-    All, ExerciseShrink,
-    testing::Values(Planted{"a typed text then a close",
-                            [](const Actions& list) {
-                              const auto typed = std::find_if(
-                                  list.begin(), list.end(),
-                                  [](const Action& a) { return has(a, Kind::Type, u"needle"); });
-                              return std::any_of(typed, list.end(), [](const Action& a) {
-                                return has(a, Kind::Close);
-                              });
-                            },
-                            "type \"needle\"\nclose\n"},
-                    Planted{"three Shift+Tabs",
-                            [](const Actions& list) {
-                              return std::count_if(list.begin(), list.end(), [](const Action& a) {
-                                       return has(a, Kind::ShiftTab);
-                                     }) >= 3;
-                            },
-                            "shift-tab\nshift-tab\nshift-tab\n"}),
-    CaseName{});
 
 }  // namespace

@@ -152,8 +152,8 @@ void clickAt(POINT screen) {
     if (there())
       break;
   }
-  // And the button is held a moment, as a finger does: under load Wine drops a press and release
-  // that arrive together (seen: 8 of 400 clicks on a message box's OK, none when held 40 ms).
+  // And the button is held a moment, as a finger does: under load Wine drops some presses and
+  // releases that arrive together.
   std::vector<INPUT> down{at}, up{at};
   down[0].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
   up[0].mi.dwFlags |= MOUSEEVENTF_LEFTUP;

@@ -1,7 +1,7 @@
 // Works the real Quenvar.exe with actions from a seed or from a list file, and after every step
-// compares what the window shows with the model (tests/exercise). On a divergence it prints what
-// differed, shrinks the list to one that still diverges, writes it as a list file and says how to
-// replay it; a random run then goes on with a fresh Quenvar.
+// compares what the window shows with the model (tests/exercise). At the first divergence it
+// prints what differed, shrinks the list to one that still diverges, writes it as a list file,
+// says how to replay it, and ends.
 //
 //   exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] [--shrink-seconds=T]
 //             [--target=NAME] [--out=DIR]
@@ -17,8 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -45,10 +47,7 @@ std::u16string units(std::wstring_view s) {
   return {s.begin(), s.end()};
 }
 
-// A failure of the test's own machinery: it tells nothing of Quenvar.
-struct HarnessError {
-  std::string what;
-};
+// A failure of the test's own machinery (thrown as std::runtime_error) tells nothing of Quenvar.
 
 struct Seen {
   bool alive = true;
@@ -296,7 +295,7 @@ class Runner {
     model_.clipboard = u"what the user copied earlier";
     // No Quenvar runs now: a clipboard that cannot be set is the test's own failure.
     if (!clipboard_.put(wide(model_.clipboard)))
-      throw HarnessError{"the test could not put a text on the clipboard"};
+      throw std::runtime_error("the test could not put a text on the clipboard");
     app_.emplace();
     if (!app_->ok())
       return false;
@@ -371,8 +370,8 @@ class Runner {
         break;
       case Kind::CopyWhileClipboardHeld: {
         if (!holder_.hold())
-          throw HarnessError{
-              "the clipboard helper did not start, ended, or did not take the clipboard in 10 s"};
+          throw std::runtime_error(
+              "the clipboard helper did not start, ended, or did not take the clipboard in 10 s");
         q.clickIn(q.control(Control::Command2), a.x, a.y);
         // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
         // longer, a notice that comes while the clipboard is still held must say it was busy,
@@ -381,8 +380,8 @@ class Runner {
             waitUntil([&] { return !desktop::noticesOwnedBy(q.form()).empty(); },
                       std::chrono::milliseconds(a.holdMilliseconds));
         if (!holder_.release())
-          throw HarnessError{
-              "the clipboard helper ended, or did not let go of the clipboard in 10 s"};
+          throw std::runtime_error(
+              "the clipboard helper ended, or did not let go of the clipboard in 10 s");
         if (a.holdMilliseconds < 450)
           return CopyOutcome::Copied;
         return noticeWhileHeld ? CopyOutcome::Busy : CopyOutcome::EitherCopiedOrBusy;
@@ -520,68 +519,49 @@ int exercise(const Options& o) {
   std::printf("%s\n", name.c_str());
   std::fflush(stdout);
 
-  // Some random runs end by closing Form1, idle or with a notice open.
-  const bool endByClosing = Random(o.seed ^ 0xC105Eull).below(2) == 0;
   Generator generator(o.seed);
   const auto began = std::chrono::steady_clock::now();
   const auto deadline = began + std::chrono::seconds(o.seconds);
-  std::size_t position = 0, done = 0, divergences = 0;
+  std::size_t position = 0;
   bool closing = false;
   auto next = [&]() -> std::optional<Action> {
     if (!o.replay.empty())
       return position < list.size() ? std::optional(list[position++]) : std::nullopt;
     if (o.actions > 0 ? position++ < o.actions : std::chrono::steady_clock::now() < deadline)
       return generator.next();
-    if (!endByClosing || std::exchange(closing, true))
+    // Half the seeds end by closing Form1, idle or with a notice open.
+    if (o.seed % 2 != 0 || std::exchange(closing, true))
       return std::nullopt;
-    return Action{};  // closes Form1
+    return Action(Kind::Close);
   };
 
-  std::chrono::steady_clock::duration spentShrinking{};
   Runner runner;
-  Actions session;  // what this Quenvar has been given
-  bool needStart = true, kept = false;
-  while (const std::optional<Action> a = next()) {
-    if (needStart) {
-      if (!runner.start()) {
-        std::printf("Quenvar did not start, or its controls were not found\n");
-        ++divergences;
-        break;
-      }
-      needStart = false;
-      session.clear();
+  if (!runner.start()) {
+    std::printf("Quenvar did not start, or its controls were not found\n");
+    return 1;
+  }
+  Actions given;  // applicable or not
+  std::size_t done = 0;
+  std::vector<std::string> differences;
+  for (std::optional<Action> a; differences.empty() && (a = next());) {
+    given.push_back(*a);
+    if (const auto d = runner.step(*a)) {
+      ++done;
+      differences = *d;
     }
-    session.push_back(*a);
-    const auto d = runner.step(*a);
-    if (!d)
-      continue;
-    ++done;
-    if (d->empty())
-      continue;
-    ++divergences;
-    std::printf("divergence at action %zu of this Quenvar: %s\n", session.size(),
-                toText(*a).c_str());
-    for (const std::string& what : *d)
+  }
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - began;
+  std::printf("%.1f actions per second\n", static_cast<double>(done) / seconds.count());
+  if (!differences.empty()) {
+    std::printf("divergence at action %zu: %s\n", done, toText(given.back()).c_str());
+    for (const std::string& what : differences)
       std::printf("  %s\n", what.c_str());
     std::fflush(stdout);
-    if (!std::exchange(kept, true)) {
-      const auto shrinking = std::chrono::steady_clock::now();
-      keepDiverging(o, runner, performed(session), d->front());
-      spentShrinking += std::chrono::steady_clock::now() - shrinking;
-    }
-    needStart = true;  // go on with a fresh Quenvar
+    keepDiverging(o, runner, performed(given), differences.front());
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - began - spentShrinking)
-          .count();
-  std::printf("%.1f actions per second\n", seconds > 0 ? static_cast<double>(done) / seconds : 0.0);
-  std::printf("%zu actions, %zu divergences (%s)\n", done, divergences, name.c_str());
-  return divergences == 0 ? 0 : 1;
-}
-
-// The value of "--option=value", or null when `arg` is another option.
-const wchar_t* optionValue(std::wstring_view arg, std::wstring_view option) {
-  return arg.starts_with(option) ? arg.data() + option.size() : nullptr;
+  std::printf("%zu actions, %d divergences (%s)\n", done, differences.empty() ? 0 : 1,
+              name.c_str());
+  return differences.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -589,35 +569,31 @@ const wchar_t* optionValue(std::wstring_view arg, std::wstring_view option) {
 
 int wmain(int argc, wchar_t** argv) {
   using namespace quenvar;
-  using exercise::optionValue;
   desktop::declareDpiAware();
   exercise::Options o;
   o.seed = static_cast<std::uint64_t>(GetTickCount64()) * 2654435761u % 1000000007u;
+  auto number = [](const wchar_t* v) { return std::wcstoull(v, nullptr, 10); };
+  const std::pair<std::wstring_view, std::function<void(const wchar_t*)>> options[] = {
+      {L"--exe=", [&](auto v) { e2e::settings().exePath = windowsPath(v); }},
+      {L"--seed=", [&](auto v) { o.seed = number(v); }},
+      {L"--actions=", [&](auto v) { o.actions = number(v); }},
+      {L"--seconds=", [&](auto v) { o.seconds = static_cast<int>(number(v)); }},
+      {L"--shrink-seconds=", [&](auto v) { o.shrinkSeconds = static_cast<int>(number(v)); }},
+      {L"--target=", [&](auto v) { o.target = desktop::utf8(v); }},
+      {L"--replay=", [&](auto v) { o.replay = v; }},
+      {L"--out=", [&](auto v) { o.out = v; }}};
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view arg = argv[i];
-    const wchar_t* v = nullptr;
-    if (desktop::isClipboardHolderArgument(arg)) {
+    if (desktop::isClipboardHolderArgument(arg))
       return desktop::holdClipboardMain(arg);
-    } else if ((v = optionValue(arg, L"--exe="))) {
-      e2e::settings().exePath = windowsPath(v);
-    } else if ((v = optionValue(arg, L"--seed="))) {
-      o.seed = std::wcstoull(v, nullptr, 10);
-    } else if ((v = optionValue(arg, L"--actions="))) {
-      o.actions = static_cast<std::size_t>(std::wcstoull(v, nullptr, 10));
-    } else if ((v = optionValue(arg, L"--seconds="))) {
-      o.seconds = static_cast<int>(std::wcstol(v, nullptr, 10));
-    } else if ((v = optionValue(arg, L"--shrink-seconds="))) {
-      o.shrinkSeconds = static_cast<int>(std::wcstol(v, nullptr, 10));
-    } else if ((v = optionValue(arg, L"--target="))) {
-      o.target = desktop::utf8(v);
-    } else if ((v = optionValue(arg, L"--replay="))) {
-      o.replay = v;
-    } else if ((v = optionValue(arg, L"--out="))) {
-      o.out = v;
-    } else {
+    const auto option =
+        std::find_if(std::begin(options), std::end(options),
+                     [&](const auto& known) { return arg.starts_with(known.first); });
+    if (option == std::end(options)) {
       std::fprintf(stderr, "exerciser: unknown argument %s\n", desktop::utf8(arg).c_str());
       return 2;
     }
+    option->second(argv[i] + option->first.size());
   }
   if (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.replay.empty())) {
     std::fprintf(stderr,
@@ -629,8 +605,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   try {
     return exercise::exercise(o);
-  } catch (const exercise::HarnessError& e) {
-    std::printf("harness error, not a divergence of Quenvar: %s\n", e.what.c_str());
+  } catch (const std::runtime_error& e) {
+    std::printf("harness error, not a divergence of Quenvar: %s\n", e.what());
     return 3;
   }
 }
