@@ -576,7 +576,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::pair<std::wstring_view, std::function<void(const wchar_t*)>> options[] = {
       {L"--exe=", [&](auto v) { e2e::settings().exePath = windowsPath(v); }},
       {L"--seed=", [&](auto v) { o.seed = number(v); }},
-      {L"--actions=", [&](auto v) { o.actions = number(v); }},
+      {L"--actions=", [&](auto v) { o.actions = static_cast<std::size_t>(number(v)); }},
       {L"--seconds=", [&](auto v) { o.seconds = static_cast<int>(number(v)); }},
       {L"--shrink-seconds=", [&](auto v) { o.shrinkSeconds = static_cast<int>(number(v)); }},
       {L"--target=", [&](auto v) { o.target = desktop::utf8(v); }},
