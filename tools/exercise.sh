@@ -9,12 +9,13 @@
 #
 # --actions   how many actions (default 500); --seconds runs for that long instead
 # --seed      the seed (default: a new one, printed)
-# --replay    performs the actions of a list file (a case in tests/exercise/cases, or one that
-#             a run wrote on a divergence) instead
-# A divergence is shrunk for up to --shrink-seconds (default 120) and the list is written to
-# build/TARGET/tests/windows; the output says how to replay it. The last line is
-# "N actions, M divergences (seed S)" or "(FILE)". The exit status is 0 when all matched, 1 on
-# a divergence, 3 when the test's own machinery failed (not a divergence of Quenvar).
+# --replay    performs the actions of a list file instead: a case in tests/exercise/cases, or
+# one that a run wrote on a divergence
+# The first divergence ends the run: its actions are shrunk for up to --shrink-seconds (default
+# 120) and written as a list to build/TARGET/tests/windows; the output says how to replay it.
+# The last line is "N actions, M divergences (seed S)" or "(FILE)". The exit status is 0 when
+# all matched, 1 on a divergence, 3 when the test's own machinery failed (not a divergence of
+# Quenvar).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
