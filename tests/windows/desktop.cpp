@@ -152,8 +152,8 @@ void clickAt(POINT screen) {
     if (there())
       break;
   }
-  // And the button is held a moment, as a finger does: under load Wine drops a press and release
-  // that arrive together (seen: 8 of 400 clicks on a message box's OK, none when held 40 ms).
+  // And the button is held a moment, as a finger does: under load Wine drops some presses and
+  // releases that arrive together.
   std::vector<INPUT> down{at}, up{at};
   down[0].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
   up[0].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
@@ -268,26 +268,34 @@ bool ClipboardHolder::hold() {
   if (!ready())
     return false;
   SetEvent(hold_);
-  holding_ = WaitForSingleObject(held_, 10000) == WAIT_OBJECT_0;
+  const HANDLE answers[] = {held_, process_.hProcess};
+  holding_ = WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0;
+  // A helper that answers late must not be taken for holding on the next request.
+  if (!holding_)
+    TerminateProcess(process_.hProcess, 1);
   return holding_;
 }
 
-void ClipboardHolder::release() {
+bool ClipboardHolder::release() {
   if (!holding_)
-    return;
-  SetEvent(release_);
-  WaitForSingleObject(released_, 10000);
+    return true;
   holding_ = false;
+  SetEvent(release_);
+  const HANDLE answers[] = {released_, process_.hProcess};
+  if (WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0)
+    return true;
+  TerminateProcess(process_.hProcess, 1);
+  return false;
 }
 
-bool isClipboardHolderArgument(std::string_view argument) {
-  return argument.starts_with("--hold-clipboard=");
+bool isClipboardHolderArgument(std::wstring_view argument) {
+  return argument.starts_with(L"--hold-clipboard=");
 }
 
-int holdClipboardMain(std::string_view argument) {
+int holdClipboardMain(std::wstring_view argument) {
   // The driver's process id follows the option.
-  const std::string id(argument.substr(argument.find('=') + 1));
-  const DWORD driver = static_cast<DWORD>(std::strtoul(id.c_str(), nullptr, 10));
+  const std::wstring id(argument.substr(argument.find(L'=') + 1));
+  const DWORD driver = static_cast<DWORD>(std::wcstoul(id.c_str(), nullptr, 10));
   const DWORD access = EVENT_MODIFY_STATE | SYNCHRONIZE;
   const HANDLE hold = OpenEventW(access, FALSE, eventName(driver, L"hold").c_str());
   const HANDLE held = OpenEventW(access, FALSE, eventName(driver, L"held").c_str());

@@ -73,9 +73,14 @@ class ClipboardHolder {
   ~ClipboardHolder();
   ClipboardHolder(const ClipboardHolder&) = delete;
   ClipboardHolder& operator=(const ClipboardHolder&) = delete;
-  bool ready() const { return process_.hProcess != nullptr; }
-  bool hold();     // returns once the helper holds the clipboard
-  void release();  // returns once it has let go
+  bool ready() const {
+    return process_.hProcess != nullptr &&
+           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  }
+  // Each returns once the helper has done it; false when it did not start, ended, or did not
+  // answer in time.
+  bool hold();
+  bool release();
 
  private:
   HANDLE hold_ = nullptr, held_ = nullptr, release_ = nullptr, released_ = nullptr;
@@ -84,7 +89,7 @@ class ClipboardHolder {
 };
 
 // The helper process: its argument, and its entry.
-bool isClipboardHolderArgument(std::string_view argument);
-int holdClipboardMain(std::string_view argument);
+bool isClipboardHolderArgument(std::wstring_view argument);
+int holdClipboardMain(std::wstring_view argument);
 
 }  // namespace quenvar::desktop

@@ -2,29 +2,23 @@
 // The same program, started with --hold-clipboard=ID, is the helper that keeps the clipboard busy.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
+#include <cwchar>
+#include <string_view>
 
 #include "quenvar_driver.h"
+#include "windows_path.h"
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   quenvar::desktop::declareDpiAware();
   testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    const std::wstring_view arg = argv[i];
     if (quenvar::desktop::isClipboardHolderArgument(arg))
       return quenvar::desktop::holdClipboardMain(arg);
-    if (arg.rfind("--dpi=", 0) == 0)
-      quenvar::e2e::settings().dpi = std::atoi(arg.c_str() + 6);
-    if (arg.rfind("--exe=", 0) == 0) {
-      std::string path = arg.substr(6);
-      // CTest hands over a Linux path; Wine maps the root of the file system to drive Z:.
-      if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-      for (char& c : path)
-        c = c == '/' ? '\\' : c;
-      quenvar::e2e::settings().exePath.assign(path.begin(), path.end());
-    }
+    if (arg.starts_with(L"--dpi="))
+      quenvar::e2e::settings().dpi = static_cast<int>(std::wcstol(argv[i] + 6, nullptr, 10));
+    if (arg.starts_with(L"--exe="))
+      quenvar::e2e::settings().exePath = quenvar::windowsPath(arg.substr(6));
   }
   if (quenvar::e2e::settings().exePath.empty()) {
     std::fprintf(stderr, "usage: e2e_tests --exe=PATH [--dpi=N]\n");

@@ -1,325 +1,58 @@
-// Works the real Quenvar.exe with long random sequences of what a person or the system can do,
-// from a seed, and after every step compares what the window shows with the model in
-// exercise_model.h. On a divergence it prints what differed and a shortened list of actions that
-// still diverges, then goes on with a fresh Quenvar.
+// Works the real Quenvar.exe with actions from a seed or from a list file, and after every step
+// compares what the window shows with the model (tests/exercise). At the first divergence it
+// prints what differed, shrinks the list to one that still diverges, writes it as a list file,
+// says how to replay it, and ends.
 //
-//   exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] [--keep=I,J,...]
-//             [--shrink-seconds=T] [--target=NAME]
-//   exerciser [--seed=S] --list=I,J-K,...      prints those of the seed's actions
-// The last line is "N actions, M divergences (seed S)"; the exit status is non-zero on any
-// divergence. The same program started with --hold-clipboard=ID holds the clipboard for it.
+//   exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] [--shrink-seconds=T]
+//             [--target=NAME] [--out=DIR]
+//   exerciser --exe=PATH --replay=FILE [--shrink-seconds=T] [--target=NAME] [--out=DIR]
+// The last line is "N actions, M divergences (seed S)" or "(FILE)". The exit status is 0 when
+// every step matched, 1 on a divergence, 2 for bad arguments or a bad list, 3 when the test's
+// own machinery failed (the clipboard helper), which says nothing of Quenvar. The same program
+// started with --hold-clipboard=ID holds the clipboard for it.
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <fstream>
 #include <optional>
-#include <tuple>
+#include <stdexcept>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
+#include "actions.h"
 #include "desktop.h"
-#include "exercise_model.h"
 #include "quenvar_driver.h"
+#include "test_support.h"
+#include "windows_path.h"
 
 namespace quenvar::exercise {
 namespace {
 
 using namespace std::chrono_literals;
-using desktop::utf8;
 using desktop::waitUntil;
+using test::utf8;
 
-// ---- Actions ----
-
-enum class Kind {
-  ClickText1,
-  ClickCommand1,
-  ClickCommand2,
-  Type,
-  Paste,
-  SelectAllAndDelete,
-  Tab,
-  ShiftTab,
-  Enter,
-  Space,
-  Escape,
-  End,
-  CopyWhileClipboardHeld,
-  MinimizeAndRestore,
-  DismissWithEnter,
-  DismissWithClick,
-  DismissWithEscape,
-  ClickUnderNotice,
-  Close,
-};
-
-struct Action {
-  Kind kind = Kind::Close;
-  std::wstring text;                  // typed, or put on the clipboard before a paste
-  double x = 0.5, y = 0.5;            // where in the target a click lands, as fractions
-  int holdMilliseconds = 0;           // how long another program keeps the clipboard
-  bool newClipboard = false;          // a paste of a text the driver puts there first
-  Control under = Control::Command1;  // what a click under a notice hits
-};
-
-const char* name(Kind kind) {
-  static const char* const names[] = {"click in Text1",
-                                      "click Command1",
-                                      "click Command2",
-                                      "type",
-                                      "paste (Ctrl+V)",
-                                      "select all and delete",
-                                      "Tab",
-                                      "Shift+Tab",
-                                      "Enter",
-                                      "Space",
-                                      "Esc",
-                                      "End",
-                                      "copy while another program holds the clipboard",
-                                      "minimise and restore",
-                                      "dismiss the notice with Enter",
-                                      "dismiss the notice with a click on OK",
-                                      "dismiss the notice with Esc",
-                                      "click Form1 under the notice",
-                                      "close Form1"};
-  return names[static_cast<int>(kind)];
+// Windows' wchar_t is a UTF-16 unit, as the model's char16_t is.
+std::wstring wide(std::u16string_view s) {
+  return {s.begin(), s.end()};
+}
+std::u16string units(std::wstring_view s) {
+  return {s.begin(), s.end()};
 }
 
-std::string describe(const Action& a) {
-  std::string s = name(a.kind);
-  if (a.kind == Kind::Type || (a.kind == Kind::Paste && a.newClipboard))
-    s += " \"" + utf8(a.text) + "\"";
-  if (a.kind == Kind::CopyWhileClipboardHeld)
-    s += " for " + std::to_string(a.holdMilliseconds) + " ms";
-  return s;
-}
-
-bool needsNotice(Kind k) {
-  return k == Kind::DismissWithEnter || k == Kind::DismissWithClick ||
-         k == Kind::DismissWithEscape || k == Kind::ClickUnderNotice;
-}
-bool needsBox(Kind k) {
-  return k == Kind::Type || k == Kind::Paste || k == Kind::SelectAllAndDelete;
-}
-bool applicable(const Action& a, const Model& m) {
-  if (m.closed)
-    return false;
-  if (a.kind == Kind::Close)
-    return true;
-  if (needsNotice(a.kind) != m.notice.has_value())
-    return false;
-  return !needsBox(a.kind) || m.focusOnBox();
-}
-
-// Small and fully specified, so a seed means the same actions on every platform.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {  // splitmix64
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  int below(int n) { return static_cast<int>(next() % static_cast<std::uint64_t>(n)); }
-  double fraction() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
-
- private:
-  std::uint64_t state_;
-};
-
-std::wstring randomText(Random& r) {
-  static const std::wstring pieces[] = {L"https://pan.baidu.com/share/link?shareid=",
-                                        L"&uk=",
-                                        L"?uk=",
-                                        L"=",
-                                        L" ",
-                                        L"  ",
-                                        L"1234567890",
-                                        L"0987654321",
-                                        L"42",
-                                        L"abc",
-                                        L"XYZ",
-                                        L".-_/:%#",
-                                        L"链接",
-                                        L"分享",
-                                        L"网盘主页",
-                                        L"失效",
-                                        L"\U0001F600",
-                                        L"\U00020000",
-                                        L"\U0001F517",
-                                        L"全角＝"};
-  std::wstring text;
-  switch (r.below(4)) {
-    case 0: {  // a link whose key decides the outcome: often ten units, sometimes off by one
-      text =
-          L"https://pan.baidu.com/share/link?shareid=" + std::to_wstring(r.below(100000)) + L"&uk=";
-      const int keyLength = 9 + r.below(3) + (r.below(3) == 0 ? 0 : 1 - r.below(2));
-      for (int i = 0; i < keyLength; ++i)
-        text += static_cast<wchar_t>(L'0' + r.below(10));
-      return text;
-    }
-    case 1:  // "=" and ten units of anything
-      text = L"=";
-      for (int i = 0; i < 10; ++i)
-        text += pieces[static_cast<std::size_t>(r.below(std::size(pieces)))].substr(0, 1);
-      return text;
-    default: {
-      const int count = 1 + r.below(5);
-      for (int i = 0; i < count; ++i)
-        text += pieces[static_cast<std::size_t>(r.below(std::size(pieces)))];
-      return text;
-    }
-  }
-}
-
-// The next action, chosen with weights that depend only on the parts of the model that no
-// observation changes (a notice open or not, what has the focus), so that a seed always gives
-// the same actions.
-Action nextAction(Random& r, const Model& m) {
-  struct Weighted {
-    Kind kind;
-    int weight;
-  };
-  std::vector<Weighted> choices;
-  if (m.notice) {
-    choices = {{Kind::DismissWithEnter, 4},
-               {Kind::DismissWithClick, 4},
-               {Kind::DismissWithEscape, 3},
-               {Kind::ClickUnderNotice, 1}};
-  } else {
-    choices = {{Kind::ClickText1, 9},
-               {Kind::ClickCommand1, 8},
-               {Kind::ClickCommand2, 6},
-               {Kind::Tab, 8},
-               {Kind::ShiftTab, 5},
-               {Kind::Enter, 6},
-               {Kind::Space, 4},
-               {Kind::Escape, 2},
-               {Kind::End, 3},
-               {Kind::CopyWhileClipboardHeld, 3},
-               {Kind::MinimizeAndRestore, 2}};
-    if (m.focusOnBox())
-      choices.insert(choices.end(),
-                     {{Kind::Type, 16}, {Kind::Paste, 8}, {Kind::SelectAllAndDelete, 3}});
-  }
-  int total = 0;
-  for (const Weighted& w : choices)
-    total += w.weight;
-  int pick = r.below(total);
-  Action a;
-  a.kind = choices.back().kind;
-  for (const Weighted& w : choices) {
-    if (pick < w.weight) {
-      a.kind = w.kind;
-      break;
-    }
-    pick -= w.weight;
-  }
-  a.x = r.fraction();
-  a.y = r.fraction();
-  a.holdMilliseconds = r.below(1501);
-  a.newClipboard = r.below(10) < 7;
-  a.under = static_cast<Control>(r.below(kControls));
-  a.text = randomText(r);
-  return a;
-}
-
-// The model's part of an action. Only called when the action is applicable. `heldCopy` is how
-// a copy against a held clipboard must end, as the driver saw it happen.
-void apply(const Action& a, Model& m, CopyOutcome heldCopy = CopyOutcome::EitherCopiedOrBusy) {
-  switch (a.kind) {
-    case Kind::ClickText1:
-      m.clickText1();
-      break;
-    case Kind::ClickCommand1:
-      m.press(Control::Command1);
-      break;
-    case Kind::ClickCommand2:
-      m.press(Control::Command2);
-      break;
-    case Kind::Type:
-      m.type(a.text);
-      break;
-    case Kind::Paste:
-      if (a.newClipboard) {
-        m.clipboard = a.text;
-        m.clipboardHasOtherFormats = true;
-      }
-      m.type(m.clipboard);
-      break;
-    case Kind::SelectAllAndDelete:
-      m.selectAllAndDelete();
-      break;
-    case Kind::Tab:
-    case Kind::ShiftTab:
-      m.tab(a.kind == Kind::ShiftTab);
-      break;
-    case Kind::Enter:
-    case Kind::Space:
-      if (m.focusOnBox()) {
-        if (a.kind == Kind::Space)
-          m.type(L" ");
-      } else {
-        m.press(m.focus);
-      }
-      break;
-    case Kind::End:
-      if (m.focusOnBox())
-        m.end();
-      break;
-    case Kind::CopyWhileClipboardHeld:
-      m.focus = Control::Command2;
-      m.copy(heldCopy);
-      break;
-    case Kind::DismissWithEnter:
-    case Kind::DismissWithClick:
-    case Kind::DismissWithEscape:
-      m.dismissNotice();
-      break;
-    case Kind::Close:
-      m.closed = true;
-      break;
-    case Kind::Escape:
-    case Kind::MinimizeAndRestore:
-    case Kind::ClickUnderNotice:
-      break;
-  }
-}
-
-// The seed's actions, made as they are asked for. A dry run of the model picks each one; since
-// the choice never depends on what is observed, a seed always gives the same actions. The index
-// `closeAt`, when set, is the final step that closes Form1.
-class Plan {
- public:
-  explicit Plan(std::uint64_t seed) : random_(seed) {}
-  const Action& operator[](std::size_t i) {
-    if (i == closeAt)
-      return close_;
-    while (actions_.size() <= i) {
-      actions_.push_back(nextAction(random_, dry_));
-      apply(actions_.back(), dry_);
-      dry_.text1.selectionUnknown = false;
-    }
-    return actions_[i];
-  }
-  std::size_t closeAt = static_cast<std::size_t>(-1);
-
- private:
-  Random random_;
-  Model dry_;
-  std::vector<Action> actions_;
-  Action close_;  // a default Action closes Form1
-};
-
-// ---- The program as it is seen ----
+// A failure of the test's own machinery (thrown as std::runtime_error) tells nothing of Quenvar.
 
 struct Seen {
   bool alive = true;
   DWORD exitCode = STILL_ACTIVE;
-  std::wstring text1, text2;
+  std::u16string text1, text2;
   DWORD start1 = 0, end1 = 0, start2 = 0, end2 = 0;
   int focus = -1;  // a Control, -1 for nothing, -2 for a window that is not one of them
   std::vector<desktop::Notice> notices;
@@ -392,8 +125,8 @@ class Quenvar {
       s.exitCode = app_.exitCode();
       return s;
     }
-    s.text1 = desktop::windowText(control(Control::Text1));
-    s.text2 = desktop::windowText(control(Control::Text2));
+    s.text1 = units(desktop::windowText(control(Control::Text1)));
+    s.text2 = units(desktop::windowText(control(Control::Text2)));
     SendMessageTimeoutW(control(Control::Text1), EM_GETSEL, reinterpret_cast<WPARAM>(&s.start1),
                         reinterpret_cast<LPARAM>(&s.end1), SMTO_ABORTIFHUNG, 5000, nullptr);
     SendMessageTimeoutW(control(Control::Text2), EM_GETSEL, reinterpret_cast<WPARAM>(&s.start2),
@@ -473,13 +206,13 @@ class Quenvar {
 };
 
 const char* controlName(int c) {
-  static const char* const names[] = {"Command1", "Text1", "Text2", "Command2"};
-  return c >= 0 && c < kControls ? names[c] : c == -1 ? "nothing" : "another window";
+  return c >= 0 && c < kControls ? kControlNames[c] : c == -1 ? "nothing" : "another window";
 }
 
-std::string shown(const std::wstring& s) {
-  return "\"" + utf8(s.size() > 200 ? s.substr(0, 100) + L"…" + s.substr(s.size() - 100) : s) +
-         "\" (" + std::to_string(s.size()) + " units)";
+std::string shown(const std::u16string& s) {
+  std::string quoted = "\"";
+  quoted += utf8(s.size() > 200 ? s.substr(0, 100) + u"…" + s.substr(s.size() - 100) : s);
+  return quoted + "\" (" + std::to_string(s.size()) + " units)";
 }
 
 // Compares and, where the model left something to observation (a caret placed by a click, the
@@ -526,11 +259,11 @@ std::vector<std::string> differences(Model& m, const Seen& s) {
                                                        (m.notice ? "one" : "none"));
   if (m.notice && s.notices.size() == 1) {
     const desktop::Notice& n = s.notices.front();
-    if (m.noticeCouldBeBusyInstead && n.text == kClipboardBusy)
+    const std::u16string text = units(n.text);
+    if (m.noticeCouldBeBusyInstead && text == kClipboardBusy)
       m.copyFoundTheClipboardBusy();
-    expect(n.text == *m.notice,
-           "the notice says " + shown(n.text) + ", the model " + shown(*m.notice));
-    expect(n.caption == L"Quenvar", "the notice's caption is " + shown(n.caption));
+    expect(text == *m.notice, "the notice says " + shown(text) + ", the model " + shown(*m.notice));
+    expect(n.caption == L"Quenvar", "the notice's caption is " + shown(units(n.caption)));
     expect(n.visibleButtons == 1 && n.okButtons == 1,
            "the notice has " + std::to_string(n.visibleButtons) + " buttons, " +
                std::to_string(n.okButtons) + " OK");
@@ -550,36 +283,34 @@ std::vector<std::string> differences(Model& m, const Seen& s) {
   return d;
 }
 
-// ---- Running actions ----
-
-struct Options {
-  std::uint64_t seed = 0;
-  std::size_t actions = 0;
-  int seconds = 0;
-  std::vector<std::size_t> keep;  // replay just these of the seed's actions
-  int shrinkSeconds = 120;
-  std::string target = "win64";
-  bool list = false;  // print the actions instead of running them
-};
-
-struct Divergence {
-  std::size_t index;  // into the seed's actions
-  std::vector<std::string> what;
-};
+// ---- Steps ----
 
 class Runner {
  public:
-  explicit Runner(desktop::ClipboardHolder& holder) : holder_(holder) {}
-
-  // Starts a fresh Quenvar with the clipboard in a known state.
+  // Starts a fresh Quenvar with the clipboard in a known state; false when Quenvar did not
+  // start or its controls were not found.
   bool start() {
-    app_.emplace();
+    app_.reset();
     model_ = Model{};
-    model_.clipboard = L"what the user copied earlier";
-    if (!app_->ok() || !clipboard_.put(model_.clipboard))
+    model_.clipboard = u"what the user copied earlier";
+    // No Quenvar runs now: a clipboard that cannot be set is the test's own failure.
+    if (!clipboard_.put(wide(model_.clipboard)))
+      throw std::runtime_error("the test could not put a text on the clipboard");
+    app_.emplace();
+    if (!app_->ok())
       return false;
     app_->activate();
     return true;
+  }
+
+  // Whether these actions, run on a fresh Quenvar, diverge at any step.
+  bool diverges(const Actions& actions) {
+    if (!start())
+      return true;
+    return std::any_of(actions.begin(), actions.end(), [&](const Action& a) {
+      const auto d = step(a);
+      return d && !d->empty();
+    });
   }
 
   // Performs one action if the model says it can be done now; returns the differences seen
@@ -606,11 +337,11 @@ class Runner {
         q.clickIn(q.control(Control::Command2), a.x, a.y);
         break;
       case Kind::Type:
-        desktop::typeText(a.text);
+        desktop::typeText(wide(a.text));
         break;
       case Kind::Paste:
         if (a.newClipboard)
-          clipboard_.put(a.text);
+          clipboard_.put(wide(a.text));  // if Quenvar kept it busy, the paste shows it
         desktop::pressKey('V', false, true);
         break;
       case Kind::SelectAllAndDelete:
@@ -638,7 +369,9 @@ class Runner {
         desktop::pressKey(VK_END);
         break;
       case Kind::CopyWhileClipboardHeld: {
-        holder_.hold();
+        if (!holder_.hold())
+          throw std::runtime_error(
+              "the clipboard helper did not start, ended, or did not take the clipboard in 10 s");
         q.clickIn(q.control(Control::Command2), a.x, a.y);
         // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
         // longer, a notice that comes while the clipboard is still held must say it was busy,
@@ -646,7 +379,9 @@ class Runner {
         const bool noticeWhileHeld =
             waitUntil([&] { return !desktop::noticesOwnedBy(q.form()).empty(); },
                       std::chrono::milliseconds(a.holdMilliseconds));
-        holder_.release();
+        if (!holder_.release())
+          throw std::runtime_error(
+              "the clipboard helper ended, or did not let go of the clipboard in 10 s");
         if (a.holdMilliseconds < 450)
           return CopyOutcome::Copied;
         return noticeWhileHeld ? CopyOutcome::Busy : CopyOutcome::EitherCopiedOrBusy;
@@ -708,8 +443,8 @@ class Runner {
   std::vector<std::string> clipboardDifferences(const Model& m) {
     std::vector<std::string> d;
     const std::optional<std::wstring> text = clipboard_.text();
-    if (text != m.clipboard)
-      d.push_back("the clipboard holds " + (text ? shown(*text) : std::string("no text")) +
+    if (!text || units(*text) != m.clipboard)
+      d.push_back("the clipboard holds " + (text ? shown(units(*text)) : std::string("no text")) +
                   ", the model " + shown(m.clipboard));
     if (clipboard_.hasPrivateFormat() != m.clipboardHasOtherFormats)
       d.push_back(m.clipboardHasOtherFormats ? "an earlier format left the clipboard"
@@ -717,234 +452,161 @@ class Runner {
     return d;
   }
 
-  desktop::ClipboardHolder& holder_;
+  desktop::ClipboardHolder holder_;
   desktop::ClipboardUser clipboard_;
   std::optional<Quenvar> app_;
   Model model_;
 };
 
-// Runs the actions at these indices on a fresh Quenvar; whether it diverged.
-bool diverges(Runner& runner, Plan& plan, const std::vector<std::size_t>& indices) {
-  if (!runner.start())
-    return true;
-  for (std::size_t i : indices) {
-    const auto d = runner.step(plan[i]);
-    if (d && !d->empty())
-      return true;
-  }
-  return false;
-}
+// ---- Runs ----
 
-// Drops steps while the divergence remains, largest pieces first.
-std::vector<std::size_t> shrink(Runner& runner, Plan& plan, std::vector<std::size_t> kept,
-                                int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (std::size_t piece = kept.size() / 2; piece >= 1; piece /= 2) {
-    for (std::size_t at = 0; at < kept.size();) {
-      if (std::chrono::steady_clock::now() > deadline)
-        return kept;
-      std::vector<std::size_t> trial(kept.begin(), kept.begin() + static_cast<long>(at));
-      trial.insert(trial.end(), kept.begin() + static_cast<long>(std::min(at + piece, kept.size())),
-                   kept.end());
-      if (!trial.empty() && diverges(runner, plan, trial))
-        kept = trial;
-      else
-        at += piece;
-    }
-  }
-  return kept;
-}
+struct Options {
+  std::uint64_t seed = 0;
+  std::size_t actions = 0;
+  int seconds = 0;
+  std::wstring replay;  // a list file, as given
+  int shrinkSeconds = 120;
+  std::string target = "win64";
+  std::wstring out = L".";  // where a list that diverged is written
+};
 
-// "3,17,18,40-52": runs of consecutive indices written as ranges.
-std::string indexList(const std::vector<std::size_t>& indices) {
-  std::string s;
-  for (std::size_t i = 0; i < indices.size();) {
-    std::size_t j = i;
-    while (j + 1 < indices.size() && indices[j + 1] == indices[j] + 1)
-      ++j;
-    if (!s.empty())
-      s += ',';
-    s += std::to_string(indices[i]);
-    if (j > i) {
-      s += '-';
-      s += std::to_string(indices[j]);
-    }
-    i = j + 1;
+// Shrinks a list that diverged, writes it as a list file and says how to replay and keep it.
+void keepDiverging(const Options& o, Runner& runner, Actions actions, const std::string& what) {
+  if (o.shrinkSeconds > 0) {
+    const std::size_t before = actions.size();
+    actions = performed(shrink(
+        std::move(actions), [&](const Actions& list) { return runner.diverges(list); },
+        std::chrono::steady_clock::now() + std::chrono::seconds(o.shrinkSeconds)));
+    std::printf("shortened to %zu of %zu actions, still diverging:\n", actions.size(), before);
+    for (const Action& a : actions)
+      std::printf("  %s\n", toText(a).c_str());
   }
-  return s;
-}
-
-void report(const Options& o, Plan& plan, const Divergence& f,
-            const std::vector<std::size_t>& session) {
-  std::printf("divergence at action #%zu: %s\n", f.index, describe(plan[f.index]).c_str());
-  for (const std::string& what : f.what)
-    std::printf("  %s\n", what.c_str());
-  std::printf("reproduce: tools/exercise.sh --target %s --seed %llu --keep %s\n", o.target.c_str(),
-              static_cast<unsigned long long>(o.seed), indexList(session).c_str());
-  std::fflush(stdout);
+  std::wstring name = L"seed-" + std::to_wstring(o.seed);
+  if (!o.replay.empty()) {
+    name = o.replay.substr(o.replay.find_last_of(L"/\\") + 1);
+    name = name.substr(0, name.rfind(L".txt"));
+  }
+  const std::wstring path = o.out + L"/diverged-" + name + L".txt";
+  const std::string file = desktop::utf8(path);
+  std::ofstream out(std::filesystem::path(windowsPath(path)), std::ios::binary);
+  if (!(out << toText("diverged: " + what, actions) << std::flush)) {
+    std::printf("could not write %s\n", file.c_str());
+    return;
+  }
+  std::printf(
+      "wrote %s\nreplay it: tools/exercise.sh --target %s --replay %s\n"
+      "keep it as a regression case: copy it into tests/exercise/cases/ and make its first "
+      "line say what it caught\n",
+      file.c_str(), o.target.c_str(), file.c_str());
 }
 
 int exercise(const Options& o) {
-  if (o.list) {
-    Plan plan(o.seed);
-    for (std::size_t i : o.keep)
-      std::printf("  #%zu %s\n", i, describe(plan[i]).c_str());
-    return 0;
+  Actions list;
+  std::string name = "seed " + std::to_string(o.seed);
+  if (!o.replay.empty()) {
+    name = desktop::utf8(o.replay);
+    std::ifstream in(std::filesystem::path(windowsPath(o.replay)), std::ios::binary);
+    ParsedList parsed = parseList(std::string(std::istreambuf_iterator<char>(in), {}));
+    if (!in || parsed.actions.empty() || !parsed.error.empty()) {
+      std::fprintf(stderr, "exerciser: %s: %s\n", name.c_str(),
+                   !in                    ? "cannot be read"
+                   : parsed.error.empty() ? "no actions"
+                                          : parsed.error.c_str());
+      return 2;
+    }
+    list = std::move(parsed.actions);
   }
-  desktop::ClipboardHolder holder;
-  Runner runner(holder);
-  Plan plan(o.seed);
-  // Some runs end by closing Form1, idle or with a notice open, as their last step.
-  const bool endByClosing = Random(o.seed ^ 0xC105Eull).below(2) == 0;
-  const bool bounded = o.actions == 0 && o.keep.empty();
-  if (!bounded && o.keep.empty() && endByClosing)
-    plan.closeAt = o.actions;
-  std::printf("seed %llu\n", static_cast<unsigned long long>(o.seed));
+  std::printf("%s\n", name.c_str());
   std::fflush(stdout);
 
+  Generator generator(o.seed);
   const auto began = std::chrono::steady_clock::now();
   const auto deadline = began + std::chrono::seconds(o.seconds);
-  std::size_t position = 0, performed = 0, divergences = 0;
-  bool closing = false, shrunk = false;
-  auto nextIndex = [&]() -> std::optional<std::size_t> {
-    const std::size_t at = position++;
-    if (!o.keep.empty())
-      return at < o.keep.size() ? std::optional(o.keep[at]) : std::nullopt;
-    if (!bounded)
-      return at < o.actions + (endByClosing ? 1 : 0) ? std::optional(at) : std::nullopt;
-    if (closing)
+  std::size_t position = 0;
+  bool closing = false;
+  auto next = [&]() -> std::optional<Action> {
+    if (!o.replay.empty())
+      return position < list.size() ? std::optional(list[position++]) : std::nullopt;
+    if (o.actions > 0 ? position++ < o.actions : std::chrono::steady_clock::now() < deadline)
+      return generator.next();
+    // Half the seeds end by closing Form1, idle or with a notice open.
+    if (o.seed % 2 != 0 || std::exchange(closing, true))
       return std::nullopt;
-    if (std::chrono::steady_clock::now() > deadline) {
-      if (!endByClosing)
-        return std::nullopt;
-      closing = true;
-      plan.closeAt = at;
-    }
-    return at;
+    return Action(Kind::Close);
   };
 
-  std::chrono::steady_clock::duration spentShrinking{};
-  std::vector<std::size_t> session;  // what this Quenvar has been given
-  bool needStart = true;
-  while (const auto index = nextIndex()) {
-    if (needStart) {
-      if (!runner.start()) {
-        std::printf("Quenvar did not start, or its controls were not found\n");
-        ++divergences;
-        break;
-      }
-      needStart = false;
-      session.clear();
-    }
-    session.push_back(*index);
-    const auto d = runner.step(plan[*index]);
-    if (!d)
-      continue;
-    ++performed;
-    if (d->empty())
-      continue;
-    ++divergences;
-    report(o, plan, Divergence{*index, *d}, session);
-    if (!shrunk && o.shrinkSeconds > 0) {
-      shrunk = true;
-      const auto shrinking = std::chrono::steady_clock::now();
-      const auto kept = shrink(runner, plan, session, o.shrinkSeconds);
-      std::printf("shortened to %zu of %zu actions, still diverging:\n", kept.size(),
-                  session.size());
-      for (std::size_t i : kept)
-        std::printf("  #%zu %s\n", i, describe(plan[i]).c_str());
-      std::printf(
-          "replay the shortened list: tools/exercise.sh --target %s --seed %llu --keep %s\n",
-          o.target.c_str(), static_cast<unsigned long long>(o.seed), indexList(kept).c_str());
-      std::fflush(stdout);
-      spentShrinking += std::chrono::steady_clock::now() - shrinking;
-    }
-    needStart = true;  // go on with a fresh Quenvar
+  Runner runner;
+  if (!runner.start()) {
+    std::printf("Quenvar did not start, or its controls were not found\n");
+    return 1;
   }
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - began - spentShrinking)
-          .count();
-  std::printf("%.1f actions per second\n",
-              seconds > 0 ? static_cast<double>(performed) / seconds : 0.0);
-  std::printf("%zu actions, %zu divergences (seed %llu)\n", performed, divergences,
-              static_cast<unsigned long long>(o.seed));
-  return divergences == 0 ? 0 : 1;
+  Actions given;  // applicable or not
+  std::size_t done = 0;
+  std::vector<std::string> differences;
+  for (std::optional<Action> a; differences.empty() && (a = next());) {
+    given.push_back(*a);
+    if (const auto d = runner.step(*a)) {
+      ++done;
+      differences = *d;
+    }
+  }
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - began;
+  std::printf("%.1f actions per second\n", static_cast<double>(done) / seconds.count());
+  if (!differences.empty()) {
+    std::printf("divergence at action %zu: %s\n", done, toText(given.back()).c_str());
+    for (const std::string& what : differences)
+      std::printf("  %s\n", what.c_str());
+    std::fflush(stdout);
+    keepDiverging(o, runner, performed(given), differences.front());
+  }
+  std::printf("%zu actions, %d divergences (%s)\n", done, differences.empty() ? 0 : 1,
+              name.c_str());
+  return differences.empty() ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace quenvar::exercise
 
-namespace {
-
-// The value of "--option=value", or null when `arg` is another option.
-const char* optionValue(const std::string& arg, const char* option) {
-  const std::size_t n = std::strlen(option);
-  return arg.compare(0, n, option) == 0 ? arg.c_str() + n : nullptr;
-}
-
-std::vector<std::size_t> parseIndexList(const char* text) {
-  std::vector<std::size_t> indices;
-  for (const char* p = text; *p != '\0';) {
-    char* after = nullptr;
-    const auto first = static_cast<std::size_t>(std::strtoull(p, &after, 10));
-    std::size_t last = first;
-    if (*after == '-')
-      last = static_cast<std::size_t>(std::strtoull(after + 1, &after, 10));
-    for (std::size_t i = first; i <= last; ++i)
-      indices.push_back(i);
-    if (*after != ',')
-      break;
-    p = after + 1;
-  }
-  return indices;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   using namespace quenvar;
   desktop::declareDpiAware();
   exercise::Options o;
   o.seed = static_cast<std::uint64_t>(GetTickCount64()) * 2654435761u % 1000000007u;
+  auto number = [](const wchar_t* v) { return std::wcstoull(v, nullptr, 10); };
+  const std::pair<std::wstring_view, std::function<void(const wchar_t*)>> options[] = {
+      {L"--exe=", [&](auto v) { e2e::settings().exePath = windowsPath(v); }},
+      {L"--seed=", [&](auto v) { o.seed = number(v); }},
+      {L"--actions=", [&](auto v) { o.actions = static_cast<std::size_t>(number(v)); }},
+      {L"--seconds=", [&](auto v) { o.seconds = static_cast<int>(number(v)); }},
+      {L"--shrink-seconds=", [&](auto v) { o.shrinkSeconds = static_cast<int>(number(v)); }},
+      {L"--target=", [&](auto v) { o.target = desktop::utf8(v); }},
+      {L"--replay=", [&](auto v) { o.replay = v; }},
+      {L"--out=", [&](auto v) { o.out = v; }}};
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const char* v = nullptr;
-    if (desktop::isClipboardHolderArgument(arg)) {
+    const std::wstring_view arg = argv[i];
+    if (desktop::isClipboardHolderArgument(arg))
       return desktop::holdClipboardMain(arg);
-    } else if ((v = optionValue(arg, "--exe="))) {
-      std::string path = v;
-      // A Linux path from CTest: Wine maps the root of the file system to drive Z:.
-      if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-      std::replace(path.begin(), path.end(), '/', '\\');
-      e2e::settings().exePath.assign(path.begin(), path.end());
-    } else if ((v = optionValue(arg, "--seed="))) {
-      o.seed = std::strtoull(v, nullptr, 10);
-    } else if ((v = optionValue(arg, "--actions="))) {
-      o.actions = static_cast<std::size_t>(std::strtoull(v, nullptr, 10));
-    } else if ((v = optionValue(arg, "--seconds="))) {
-      o.seconds = std::atoi(v);
-    } else if ((v = optionValue(arg, "--shrink-seconds="))) {
-      o.shrinkSeconds = std::atoi(v);
-    } else if ((v = optionValue(arg, "--target="))) {
-      o.target = v;
-    } else if ((v = optionValue(arg, "--keep="))) {
-      o.keep = parseIndexList(v);
-    } else if ((v = optionValue(arg, "--list="))) {
-      o.keep = parseIndexList(v);
-      o.list = true;
-    } else {
-      std::fprintf(stderr, "exerciser: unknown argument %s\n", arg.c_str());
+    const auto option =
+        std::find_if(std::begin(options), std::end(options),
+                     [&](const auto& known) { return arg.starts_with(known.first); });
+    if (option == std::end(options)) {
+      std::fprintf(stderr, "exerciser: unknown argument %s\n", desktop::utf8(arg).c_str());
       return 2;
     }
+    option->second(argv[i] + option->first.size());
   }
-  if (!o.list &&
-      (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.keep.empty()))) {
+  if (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.replay.empty())) {
     std::fprintf(stderr,
                  "usage: exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] "
-                 "[--keep=I,J-K,...] [--shrink-seconds=T] [--target=NAME]\n"
-                 "       exerciser [--seed=S] --list=I,J-K,...\n");
+                 "[--shrink-seconds=T] [--target=NAME] [--out=DIR]\n"
+                 "       exerciser --exe=PATH --replay=FILE [--shrink-seconds=T] [--target=NAME] "
+                 "[--out=DIR]\n");
     return 2;
   }
-  return exercise::exercise(o);
+  try {
+    return exercise::exercise(o);
+  } catch (const std::runtime_error& e) {
+    std::printf("harness error, not a divergence of Quenvar: %s\n", e.what());
+    return 3;
+  }
 }

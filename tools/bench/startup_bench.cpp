@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "windows_path.h"
+
 namespace {
+
+using quenvar::windowsPath;
 
 struct Run {
   double milliseconds = 0;
@@ -41,14 +45,6 @@ BOOL CALLBACK closeWindowsOf(HWND window, LPARAM data) {
   if (pid == reinterpret_cast<Search*>(data)->pid)
     PostMessageW(window, WM_CLOSE, 0, 0);
   return TRUE;
-}
-
-std::wstring windowsPath(const char* path) {
-  std::string p = path;
-  if (!p.empty() && p[0] == '/')
-    p = "Z:" + p;
-  std::replace(p.begin(), p.end(), '/', '\\');
-  return {p.begin(), p.end()};
 }
 
 Run timeOne(const std::wstring& exe) {
@@ -100,12 +96,12 @@ double median(std::vector<double> values) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   if (argc != 5) {
     std::fprintf(stderr, "usage: startup_bench ROUNDS QUENVAR.exe PLAIN_CONTROLS.exe EMPTY.exe\n");
     return 2;
   }
-  const int rounds = std::max(1, std::atoi(argv[1]));
+  const int rounds = std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10)));
   const char* const names[] = {"Quenvar", "plain controls", "empty window"};
   const std::wstring programs[] = {windowsPath(argv[2]), windowsPath(argv[3]),
                                    windowsPath(argv[4])};

@@ -1,6 +1,6 @@
 // What Quenvar should show after any sequence of user and system actions, written from the
 // description of its behaviour alone: it shares no code with the program (not its handlers, its
-// layout table or its repair rule).
+// layout table or its repair rule). Texts are UTF-16 and counted in units, as Windows counts them.
 #pragma once
 
 #include <algorithm>
@@ -13,32 +13,32 @@ namespace quenvar::exercise {
 enum class Control { Command1, Text1, Text2, Command2 };
 inline constexpr int kControls = 4;
 
-inline const std::wstring kHint = L"在此输入已经失效的资源链接";
-inline const std::wstring kRepaired = L"修复成功";
-inline const std::wstring kUnsupported = L"暂不支持此链接...";
-inline const std::wstring kCopied = L"链接已复制到剪贴板";
-inline const std::wstring kNothingToCopy = L"没有可复制的链接，请先修复链接";
-inline const std::wstring kClipboardBusy = L"复制失败，剪贴板暂时无法使用，请稍后重试";
+inline const std::u16string kHint = u"在此输入已经失效的资源链接";
+inline const std::u16string kRepaired = u"修复成功";
+inline const std::u16string kUnsupported = u"暂不支持此链接...";
+inline const std::u16string kCopied = u"链接已复制到剪贴板";
+inline const std::u16string kNothingToCopy = u"没有可复制的链接，请先修复链接";
+inline const std::u16string kClipboardBusy = u"复制失败，剪贴板暂时无法使用，请稍后重试";
 
 // The rule, as plainly as it can be said: the eleventh unit from the end is "=" (for a shorter
 // text, its first unit), and the last ten units (or the whole shorter text) are the key.
-inline std::optional<std::wstring> homeLinkFor(const std::wstring& text) {
+inline std::optional<std::u16string> homeLinkFor(const std::u16string& text) {
   const std::size_t n = text.size();
-  const bool marked = n >= 11 ? text[n - 11] == L'=' : n > 0 && text[0] == L'=';
+  const bool marked = n >= 11 ? text[n - 11] == u'=' : n > 0 && text[0] == u'=';
   if (!marked)
     return std::nullopt;
-  return L"http://pan.baidu.com/share/home?uk=" + (n > 10 ? text.substr(n - 10) : text);
+  return u"http://pan.baidu.com/share/home?uk=" + (n > 10 ? text.substr(n - 10) : text);
 }
 
 // A text box: its text and its selection (start <= end; equal for a plain caret).
 struct Box {
-  std::wstring text;
+  std::u16string text;
   std::size_t start = 0, end = 0;
   // Set by a mouse click, at a point the model cannot map to text; a hand that moves a little
   // while pressing selects a little.
   bool selectionUnknown = false;
 
-  void replaceSelection(const std::wstring& with) {
+  void replaceSelection(const std::u16string& with) {
     text.replace(start, end - start, with);
     start = end = start + with.size();
   }
@@ -55,12 +55,12 @@ struct Model {
   Box text1{kHint}, text2;
   bool hintShown = true;  // until Text1's text first changes
   Control focus = Control::Command1;
-  std::optional<std::wstring> notice;  // the open notice's text
+  std::optional<std::u16string> notice;  // the open notice's text
   bool noticeCouldBeBusyInstead = false;
   Control focusUnderNotice = Control::Command1;
-  std::wstring clipboard;  // CF_UNICODETEXT as another program reads it
+  std::u16string clipboard;  // CF_UNICODETEXT as another program reads it
   bool clipboardHasOtherFormats = true;
-  std::wstring clipboardBeforeCopy;
+  std::u16string clipboardBeforeCopy;
   bool otherFormatsBeforeCopy = true;
   bool closed = false;
 
@@ -94,7 +94,7 @@ struct Model {
     }
   }
 
-  void type(const std::wstring& text) {
+  void type(const std::u16string& text) {
     Box& box = focusedBox();
     box.replaceSelection(text);
     if (!text.empty())
@@ -112,7 +112,7 @@ struct Model {
     box.start = box.end = box.text.size();
   }
 
-  void openNotice(const std::wstring& text) {
+  void openNotice(const std::u16string& text) {
     notice = text;
     focusUnderNotice = focus;
   }
