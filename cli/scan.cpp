@@ -1,0 +1,519 @@
+#include "scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "simd.h"
+
+namespace quenvar::cli {
+namespace {
+
+enum : std::uint8_t {
+  kUrl = 1,
+  kHost = 2,
+  kDigit = 4,
+  kTrailing = 8,
+  // Characters that change nothing in a path past its first three, in a value that is not a
+  // user key, and in a fragment.
+  kQuietInPath = 16,
+  kQuietInValue = 32,
+  kQuietInFragment = 64,
+};
+
+// RFC 3986's characters without ' ( ) [ and ], so that a quoted attribute, a Markdown link or a
+// forum's [url]...[/url] ends where it should; host names are letters, digits, '-' and '.'. As
+// linkifiers do, punctuation that ends a sentence or emphasis after a link is not part of it.
+constexpr std::array<std::uint8_t, 256> kClasses = [] {
+  std::array<std::uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    auto among = [c](std::string_view set) {
+      return c != 0 && set.find(static_cast<char>(c)) != std::string_view::npos;
+    };
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool digit = c >= '0' && c <= '9';
+    const bool host = letter || digit || c == '-' || c == '.';
+    const bool url = host || among("_~:/?#@!$&*+,;=%");
+    const bool quiet = url && !among("%&");  // an escape may change what comes next
+    classes[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(
+        (url ? kUrl : 0) | (host ? kHost : 0) | (digit ? kDigit : 0) |
+        (among(".,;:!?*_~") ? kTrailing : 0) | (quiet && c != '?' ? kQuietInPath : 0) |
+        (quiet && c != '#' ? kQuietInValue : 0) | (quiet ? kQuietInFragment : 0));
+  }
+  return classes;
+}();
+
+constexpr bool isHostChar(unsigned char c) {
+  return (kClasses[c] & kHost) != 0;
+}
+
+constexpr unsigned char lowerCase(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
+}
+
+// The escapes decoded: %3F %3f %26 %3D %3d %2F %2f %3A %3a %23, &amp; &#38; \u0026 and \/. None
+// contains, after its first byte, a byte that begins one, so they are found the same wherever
+// reading starts.
+constexpr bool beginsEscape(unsigned char b) {
+  return b == '%' || b == '&' || b == '\\';
+}
+
+// The character an escape stands for once `byte` ends it; 0 while it goes on; -1 when the bytes
+// are not an escape.
+int escapeAfter(const std::array<unsigned char, 6>& sofar, std::size_t length, unsigned char byte) {
+  switch (sofar[0]) {
+    case '%':
+      if (length == 1)
+        return byte == '2' || byte == '3' ? 0 : -1;
+      if (sofar[1] == '2')
+        return byte == 'F' || byte == 'f' ? '/' : byte == '6' ? '&' : byte == '3' ? '#' : -1;
+      return byte == 'F' || byte == 'f'   ? '?'
+             : byte == 'D' || byte == 'd' ? '='
+             : byte == 'A' || byte == 'a' ? ':'
+                                          : -1;
+    case '&': {
+      if (length == 1)
+        return byte == 'a' || byte == '#' ? 0 : -1;
+      const std::string_view text = sofar[1] == '#' ? "&#38;" : "&amp;";
+      return byte != text[length] ? -1 : length + 1 == text.size() ? '&' : 0;
+    }
+    default: {  // a backslash
+      if (length == 1)
+        return byte == '/' ? '/' : byte == 'u' ? 0 : -1;
+      constexpr std::string_view text = "\\u0026";
+      return byte != text[length] ? -1 : length + 1 == text.size() ? '&' : 0;
+    }
+  }
+}
+
+// A host name is "pan" or "yun", ".baidu.com" and '/' or '?', maybe written as an escape; "www."
+// may come before. Every one therefore spells "baidu", here called its anchor.
+constexpr std::size_t kAnchorOffset = 4;  // "pan."
+// Bytes the character machine must see before an anchor to judge the host names around it from
+// a clean start: "www.pan." and the longest escape that may come before.
+constexpr std::size_t kWindowBefore = 8 + 6;
+// And after its first byte: "baidu.com" and the longest escape for the '/' or '?'.
+constexpr std::size_t kWindowAfter = 9 + 3;
+// The block scan looks at anchors that leave this many bytes to the end of the piece.
+constexpr std::size_t kSearchMargin = 32;
+static_assert(kSearchMargin >= 16 + 4 && kSearchMargin >= kWindowAfter);
+// Read one by one at the start of a piece: whatever the previous piece left begun ends by then.
+constexpr std::size_t kHeadBytes = 24;
+static_assert(kHeadBytes >= 17 + 3);
+// And at its end, so that the machine's state is exact when the piece ends: a host name whose
+// anchor the block scan did not look at begins at most kSearchMargin + 8 bytes from the end.
+constexpr std::size_t kTailBytes = kSearchMargin + 8 + 6 + 2;
+
+std::uint64_t load64(const unsigned char* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof(v));
+  return v;
+}
+constexpr std::uint64_t bytes64(const char (&text)[9]) {
+  return std::bit_cast<std::uint64_t>(
+      std::array<char, 8>{text[0], text[1], text[2], text[3], text[4], text[5], text[6], text[7]});
+}
+constexpr std::uint64_t kLower64 = 0x2020202020202020ull;
+
+// Whether the bytes around an anchor may be a host name; case is folded loosely, so a few other
+// bytes pass too, and the character machine decides. Reads from anchor - 4 to anchor + 9.
+inline bool mayBeHost(const unsigned char* anchor) {
+  const std::uint64_t before = load64(anchor - kAnchorOffset) | kLower64;
+  const std::uint64_t after = load64(anchor + 1) | kLower64;
+  const unsigned char next = anchor[9];
+  return (before == bytes64("pan.baid") || before == bytes64("yun.baid")) &&
+         after == bytes64("aidu.com") && (next == '/' || next == '?' || beginsEscape(next));
+}
+
+// The first anchor in [from, limit) that may be a host name; nullptr when none. Reads up to
+// limit + 20 and back to from - 4.
+const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit) {
+  const unsigned char* p = from;
+#if QUENVAR_SSE2
+  // 'b' and the 'u' four bytes on, in either case, sixteen places at a time: rare in any text.
+  const __m128i lower = _mm_set1_epi8(0x20);
+  const __m128i b = _mm_set1_epi8('b');
+  const __m128i u = _mm_set1_epi8('u');
+  for (; limit - p >= 16; p += 16) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i fifth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, lower), b),
+                                        _mm_cmpeq_epi8(_mm_or_si128(fifth, lower), u))));
+    for (; mask != 0; mask &= mask - 1) {
+      const unsigned char* anchor = p + std::countr_zero(mask);
+      if (mayBeHost(anchor))
+        return anchor;
+    }
+  }
+#else
+  // Eight places at a time: a byte of (x | 0x20) ^ c is zero where x is c in either case.
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  auto zeroBytes = [](std::uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); };
+  for (; limit - p >= 8; p += 8) {
+    const std::uint64_t first = (load64(p) | kLower64) ^ bytes64("bbbbbbbb");
+    const std::uint64_t fifth = (load64(p + 4) | kLower64) ^ bytes64("uuuuuuuu");
+    if ((zeroBytes(first) & zeroBytes(fifth)) == 0)
+      continue;
+    for (const unsigned char* anchor = p; anchor < p + 8; ++anchor) {
+      if ((anchor[0] | 0x20) == 'b' && (anchor[4] | 0x20) == 'u' && mayBeHost(anchor))
+        return anchor;
+    }
+  }
+#endif
+  for (; p < limit; ++p) {
+    if ((p[0] | 0x20) == 'b' && (p[4] | 0x20) == 'u' && mayBeHost(p))
+      return p;
+  }
+  return nullptr;
+}
+
+std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
+  std::uint64_t count = 0;
+#if QUENVAR_SSE2
+  // Into sixteen byte counters, added up before any can overflow.
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (end - p >= 16) {
+    const std::size_t blocks = std::min<std::size_t>(255, static_cast<std::size_t>(end - p) / 16);
+    __m128i counters = zero;
+    for (std::size_t i = 0; i < blocks; ++i, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, newline));
+    }
+    const __m128i sums = _mm_sad_epu8(counters, zero);
+    count += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+  }
+#else
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  for (; end - p >= 8; p += 8) {
+    const std::uint64_t x = load64(p) ^ bytes64("\n\n\n\n\n\n\n\n");
+    count += static_cast<std::uint64_t>(std::popcount(~(((x & kLow7) + kLow7) | x | kLow7)));
+  }
+#endif
+  for (; p < end; ++p)
+    count += *p == '\n';
+  return count;
+}
+
+}  // namespace
+
+void LinkScanner::feed(const unsigned char* data, std::size_t size) {
+  if (encoding_ == Encoding::Undecided) {
+    // A byte-order mark may be split between pieces: hold the first bytes until they tell.
+    std::size_t held = 0;
+    while (size > 0 && encoding_ == Encoding::Undecided) {
+      start_[startLength_++] = *data++;
+      --size;
+      const unsigned char first = start_[0];
+      const unsigned char second = startLength_ > 1 ? start_[1] : 0;
+      if (first != 0xFF && first != 0xFE && first != 0xEF) {
+        encoding_ = Encoding::Bytes;
+        held = startLength_;
+      } else if (startLength_ == 1) {
+        continue;
+      } else if (first == 0xFF && second == 0xFE) {
+        encoding_ = Encoding::Utf16Le;
+      } else if (first == 0xFE && second == 0xFF) {
+        encoding_ = Encoding::Utf16Be;
+      } else if (first != 0xEF || second != 0xBB) {
+        encoding_ = Encoding::Bytes;
+        held = startLength_;
+      } else if (startLength_ == 3) {
+        encoding_ = Encoding::Bytes;
+        held = start_[2] == 0xBF ? 0 : 3;
+      }
+    }
+    if (held > 0)
+      scanBytes(start_.data(), held);
+  }
+  if (encoding_ == Encoding::Bytes)
+    scanBytes(data, size);
+  else if (encoding_ != Encoding::Undecided)
+    feedUtf16(data, size);
+}
+
+void LinkScanner::finish() {
+  if (encoding_ == Encoding::Undecided) {
+    encoding_ = Encoding::Bytes;
+    scanBytes(start_.data(), startLength_);
+  }
+  // An escape cut short by the end stands for its bytes.
+  const std::size_t held = escapeLength_;
+  escapeLength_ = 0;
+  for (std::size_t i = 0; i < held; ++i)
+    emit<true>(escape_[i]);
+  if (inLink_)
+    endLink();
+}
+
+void LinkScanner::feedUtf16(const unsigned char* data, std::size_t size) {
+  // Each unit becomes one byte: itself when ASCII, else 0x80, which no link contains.
+  std::array<unsigned char, 4096> bytes;
+  std::size_t count = 0;
+  auto unit = [&](unsigned char a, unsigned char b) {
+    const unsigned char high = encoding_ == Encoding::Utf16Le ? b : a;
+    const unsigned char low = encoding_ == Encoding::Utf16Le ? a : b;
+    bytes[count++] = high == 0 && low < 0x80 ? low : 0x80;
+    if (count == bytes.size()) {
+      scanBytes(bytes.data(), count);
+      count = 0;
+    }
+  };
+  if (oddByteHeld_ && size > 0) {
+    unit(oddByte_, *data++);
+    --size;
+    oddByteHeld_ = false;
+  }
+  for (; size >= 2; data += 2, size -= 2)
+    unit(data[0], data[1]);
+  if (size == 1) {
+    oddByte_ = *data;
+    oddByteHeld_ = true;
+  }
+  scanBytes(bytes.data(), count);
+}
+
+void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
+  std::size_t at = 0;
+  const std::size_t head = std::min(size, kHeadBytes);
+  while (at < head)
+    step<true>(data[at++]);
+  const std::size_t limit = size >= kSearchMargin ? size - kSearchMargin : 0;
+  std::size_t from = kAnchorOffset;
+  for (;;) {
+    const unsigned char* found = from < limit ? findAnchor(data + from, data + limit) : nullptr;
+    const std::size_t anchor = found ? static_cast<std::size_t>(found - data) : size;
+    // Up to shortly before the anchor, or the end, no host name begins, and none begun before is
+    // left unfinished: a link there is read without watching for one, the rest is skipped, and
+    // after that the characters before need not be known.
+    const std::size_t quietEnd =
+        found ? anchor - std::min(anchor, kWindowBefore) : size - std::min(size, kTailBytes);
+    if (quietEnd > at) {
+      if (inLink_)
+        at = readLink(data, at, quietEnd);
+      if (!inLink_) {
+        line_ += countNewlines(data + at, data + quietEnd);
+        escapeLength_ = 0;
+      }
+      at = quietEnd;
+      recent_.fill(0);
+    }
+    const std::size_t stop = found ? anchor + kWindowAfter : size;
+    while (at < stop)
+      step<true>(data[at++]);
+    if (!found)
+      return;
+    from = anchor + 1;
+  }
+}
+
+// Reads the link in [at, end) until it ends; returns where it did, or `end`.
+std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std::size_t end) {
+  while (at < end && inLink_) {
+    if (const std::uint8_t quiet = quietClass(); quiet != 0) {
+      while (at < end && (kClasses[data[at]] & quiet) != 0)
+        ++at;
+      if (at == end)
+        break;
+    }
+    step<false>(data[at++]);
+  }
+  return at;
+}
+
+// The class of the characters that change nothing where the link is, or 0.
+std::uint8_t LinkScanner::quietClass() const {
+  if (escapeLength_ != 0)
+    return 0;
+  if (link_.hasKey)  // then only the link's end matters
+    return kQuietInFragment;
+  switch (link_.part) {
+    case Part::Path:
+      return link_.pathLength >= 3 ? kQuietInPath : 0;
+    case Part::Query:
+      return link_.inName || (link_.inUserKey && link_.valueDigits) ? 0 : kQuietInValue;
+    case Part::Fragment:
+      return kQuietInFragment;
+  }
+  return 0;
+}
+
+template <bool kWatchHosts>
+void LinkScanner::step(unsigned char byte) {
+  if (escapeLength_ != 0)
+    continueEscape<kWatchHosts>(byte);
+  else if (beginsEscape(byte))
+    escape_[escapeLength_++] = byte;
+  else
+    emit<kWatchHosts>(byte);
+}
+
+template <bool kWatchHosts>
+void LinkScanner::continueEscape(unsigned char byte) {
+  const int decoded = escapeAfter(escape_, escapeLength_, byte);
+  if (decoded == 0) {
+    escape_[escapeLength_++] = byte;
+    return;
+  }
+  const std::size_t held = escapeLength_;
+  escapeLength_ = 0;
+  if (decoded > 0) {
+    emit<kWatchHosts>(static_cast<unsigned char>(decoded));
+    return;
+  }
+  // Not an escape: the bytes stand for themselves, and only the last may begin another.
+  for (std::size_t i = 0; i < held; ++i)
+    emit<kWatchHosts>(escape_[i]);
+  step<kWatchHosts>(byte);
+}
+
+template <bool kWatchHosts>
+void LinkScanner::emit(unsigned char c) {
+  if (c == '\n') {
+    ++line_;
+  } else if (kWatchHosts && (c == '/' || c == '?') && hostNameBefore() != 0) {
+    if (inLink_) {
+      link_ = beforeHost_;
+      endLink();
+    }
+    startLink();
+  }
+  if (kWatchHosts)
+    recent_[recentEnd_++ % kRecent] = lowerCase(c);
+  if (inLink_)
+    linkChar<kWatchHosts>(c);
+}
+
+// The length of the host name the latest characters end with, or 0.
+std::size_t LinkScanner::hostNameBefore() const {
+  auto back = [this](std::size_t n) { return recent_[(recentEnd_ - n) % kRecent]; };
+  constexpr std::string_view kDomain = ".baidu.com";
+  for (std::size_t i = 0; i < kDomain.size(); ++i) {
+    if (back(1 + i) != static_cast<unsigned char>(kDomain[kDomain.size() - 1 - i]))
+      return 0;
+  }
+  const unsigned char a = back(13), b = back(12), c = back(11);
+  if (!((a == 'p' && b == 'a' && c == 'n') || (a == 'y' && b == 'u' && c == 'n')))
+    return 0;
+  if (!isHostChar(back(14)))
+    return 13;
+  if (back(14) == '.' && back(15) == 'w' && back(16) == 'w' && back(17) == 'w' &&
+      !isHostChar(back(18)))
+    return 17;
+  return 0;
+}
+
+void LinkScanner::startLink() {
+  inLink_ = true;
+  linkLine_ = line_;
+  link_ = Link();
+}
+
+template <bool kWatchHosts>
+void LinkScanner::linkChar(unsigned char c) {
+  const std::uint8_t classes = kClasses[c];
+  if ((classes & kUrl) == 0) {
+    endLink();
+    return;
+  }
+  switch (link_.part) {
+    case Part::Path:
+      if (c == '?') {
+        link_.part = Part::Query;
+        startParameter();
+      } else if (link_.pathLength < 3) {
+        link_.sharePath = link_.sharePath && c == "/s/"[link_.pathLength];
+        ++link_.pathLength;
+      }
+      break;
+    case Part::Query:
+      queryChar(c);
+      break;
+    case Part::Fragment:
+      break;
+  }
+  if (kWatchHosts && (classes & kHost) == 0)
+    beforeHost_ = link_;
+}
+
+void LinkScanner::queryChar(unsigned char c) {
+  Link& l = link_;
+  const std::uint8_t classes = kClasses[c];
+  if (c == '&' || c == '#') {
+    endParameter(false);
+    if (c == '#')
+      l.part = Part::Fragment;
+    else
+      startParameter();
+  } else if (l.inName) {
+    if (c == '=') {
+      l.inName = false;
+      const std::string_view name(reinterpret_cast<const char*>(l.name.data()),
+                                  std::min<std::size_t>(l.nameLength, l.name.size()));
+      l.inUserKey = l.nameLength == 2 && name == "uk";
+      l.surl = l.surl || (l.nameLength == 4 && name == "surl");
+      l.valueDigits = true;
+      l.valueTail = false;
+      l.valueLength = 0;
+    } else {
+      if (l.nameLength < l.name.size())
+        l.name[l.nameLength] = c;
+      l.nameLength = static_cast<std::uint8_t>(std::min(l.nameLength + 1, 5));
+      if ((classes & kTrailing) == 0)
+        l.nameEnd = l.nameLength;
+    }
+  } else if (l.inUserKey) {
+    if ((classes & kDigit) != 0 && !l.valueTail && l.valueLength < kMaxUserKeyDigits)
+      value_[l.valueLength++] = static_cast<char>(c);
+    else if ((classes & kTrailing) != 0)
+      l.valueTail = true;
+    else
+      l.valueDigits = false;
+  }
+}
+
+void LinkScanner::startParameter() {
+  link_.inName = true;
+  link_.nameLength = 0;
+  link_.nameEnd = 0;
+  link_.inUserKey = false;
+}
+
+// Punctuation at the end of a link is not part of it, but before '&' or '#' it is.
+void LinkScanner::endParameter(bool linkEnds) {
+  Link& l = link_;
+  // A parameter without '=' has only a name.
+  const std::uint8_t nameLength = linkEnds ? l.nameEnd : l.nameLength;
+  if (l.inName && nameLength == 4 && std::memcmp(l.name.data(), "surl", 4) == 0)
+    l.surl = true;
+  if (l.inUserKey && l.valueDigits && (linkEnds || !l.valueTail) && l.valueLength > 0 &&
+      !l.hasKey) {
+    key_ = value_;
+    keyLength_ = l.valueLength;
+    l.hasKey = true;
+  }
+  l.inUserKey = false;
+}
+
+void LinkScanner::endLink() {
+  inLink_ = false;
+  if (link_.part == Part::Query)
+    endParameter(true);
+  if (link_.hasKey)
+    sink_(std::string_view(key_.data(), keyLength_), linkLine_);
+  else if ((link_.sharePath && link_.pathLength == 3) || link_.surl)
+    ++keyless_;
+}
+
+bool SharerTable::add(std::string_view key, std::size_t input, std::uint64_t line) {
+  ++links_;
+  const auto [it, inserted] = index_.try_emplace(std::string(key), sharers_.size());
+  if (inserted)
+    sharers_.push_back({std::string(key), 0, input, line});
+  ++sharers_[it->second].links;
+  return inserted;
+}
+
+}  // namespace quenvar::cli
