@@ -19,6 +19,7 @@ enum : std::uint8_t {
   kQuietInPath = 16,
   kQuietInValue = 32,
   kQuietInFragment = 64,
+  kQuietInLongName = 128,  // a name too long to be uk or surl
 };
 
 // RFC 3986's characters without ' ( ) [ and ], so that a quoted attribute, a Markdown link or a
@@ -38,7 +39,8 @@ constexpr std::array<std::uint8_t, 256> kClasses = [] {
     classes[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(
         (url ? kUrl : 0) | (host ? kHost : 0) | (digit ? kDigit : 0) |
         (among(".,;:!?*_~") ? kTrailing : 0) | (quiet && c != '?' ? kQuietInPath : 0) |
-        (quiet && c != '#' ? kQuietInValue : 0) | (quiet ? kQuietInFragment : 0));
+        (quiet && c != '#' ? kQuietInValue : 0) | (quiet ? kQuietInFragment : 0) |
+        (quiet && c != '#' && c != '=' ? kQuietInLongName : 0));
   }
   return classes;
 }();
@@ -89,9 +91,9 @@ int escapeAfter(const std::array<unsigned char, 6>& sofar, std::size_t length, u
 // A host name is "pan" or "yun", ".baidu.com" and '/' or '?', maybe written as an escape; "www."
 // may come before. Every one therefore spells "baidu", here called its anchor.
 constexpr std::size_t kAnchorOffset = 4;  // "pan."
-// Bytes the character machine must see before an anchor to judge the host names around it from
-// a clean start: "www.pan." and the longest escape that may come before.
-constexpr std::size_t kWindowBefore = 8 + 6;
+// How far before its anchor a host name may begin: "www.pan.". One that would begin before what
+// the character machine has read is left to that machine.
+constexpr std::size_t kNameBefore = 8;
 // And after its first byte: "baidu.com" and the longest escape for the '/' or '?'.
 constexpr std::size_t kWindowAfter = 9 + 3;
 // The block scan looks at anchors that leave this many bytes to the end of the piece.
@@ -125,45 +127,150 @@ inline bool mayBeHost(const unsigned char* anchor) {
          after == bytes64("aidu.com") && (next == '/' || next == '?' || beginsEscape(next));
 }
 
-// The first anchor in [from, limit) that may be a host name; nullptr when none. Reads up to
-// limit + 20 and back to from - 4.
-const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit) {
+// Whether `text` is there, letters in either case.
+bool spelt(const unsigned char* at, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (lowerCase(at[i]) != static_cast<unsigned char>(text[i]))
+      return false;
+  }
+  return true;
+}
+
+// What the escape [at, at + length) stands for, or -1.
+int escapeIn(const unsigned char* at, std::size_t length) {
+  if (!beginsEscape(at[0]))
+    return -1;
+  std::array<unsigned char, 6> sofar{at[0]};
+  for (std::size_t i = 1; i < length; ++i) {
+    const int decoded = escapeAfter(sofar, i, at[i]);
+    if (decoded != 0)
+      return i + 1 == length ? decoded : -1;
+    sofar[i] = at[i];
+  }
+  return -1;
+}
+
+// Whether the character that ends just before `at` may precede a host name. An escape ending
+// there is found from its bytes alone: none begins inside another. Reads 6 bytes back.
+bool mayPrecedeHost(const unsigned char* at) {
+  return !isHostChar(at[-1]) || escapeIn(at - 3, 3) > 0 || escapeIn(at - 6, 6) > 0;
+}
+
+// Whether the character at `at` is '/' or '?', maybe as an escape. Reads 3 bytes.
+bool mayFollowHost(const unsigned char* at) {
+  const int c = at[0] == '%' ? escapeIn(at, 3) : at[0] == '\\' ? escapeIn(at, 2) : at[0];
+  return c == '/' || c == '?';
+}
+
+struct HostName {
+  std::size_t before = 0;  // how far before the anchor it begins
+  std::size_t length = 0;  // 0 when there is none
+};
+
+// The host name an anchor belongs to, judged from the bytes around it: the characters of a host
+// name are never part of an escape. Reads from anchor - 14 to anchor + 12.
+HostName hostNameAround(const unsigned char* anchor) {
+  if (!(spelt(anchor - 4, "pan.") || spelt(anchor - 4, "yun.")) || !spelt(anchor, "baidu.com") ||
+      !mayFollowHost(anchor + 9))
+    return {};
+  if (mayPrecedeHost(anchor - 4))
+    return {4, 13};
+  if (spelt(anchor - 8, "www.") && mayPrecedeHost(anchor - 8))
+    return {8, 17};
+  return {};
+}
+
+#if !QUENVAR_SSE2
+// 0x80 in each byte of x that is zero.
+constexpr std::uint64_t zeroBytes(std::uint64_t x) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
+#endif
+
+// The first anchor in [from, limit) that may be a host name, or nullptr; adds the newlines before
+// it (or before `limit`), from `from` on, to `newlines`, so that the bytes are read only once.
+// Reads up to limit + 20 and back to from - 4.
+const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit,
+                                std::uint64_t& newlines) {
   const unsigned char* p = from;
 #if QUENVAR_SSE2
-  // 'b' and the 'u' four bytes on, in either case, sixteen places at a time: rare in any text.
+  // 'b' and the 'u' four bytes on, in either case, sixty-four places at a time: rare in any
+  // text. Newlines go to sixteen byte counters, added up before any can overflow.
   const __m128i lower = _mm_set1_epi8(0x20);
   const __m128i b = _mm_set1_epi8('b');
   const __m128i u = _mm_set1_epi8('u');
-  for (; limit - p >= 16; p += 16) {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i fifth = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
-    unsigned mask = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, lower), b),
-                                        _mm_cmpeq_epi8(_mm_or_si128(fifth, lower), u))));
-    for (; mask != 0; mask &= mask - 1) {
-      const unsigned char* anchor = p + std::countr_zero(mask);
-      if (mayBeHost(anchor))
-        return anchor;
+  const __m128i newline = _mm_set1_epi8('\n');
+  auto load = [](const unsigned char* at) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  };
+  auto candidates = [&](const unsigned char* at, __m128i first) {
+    return _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, lower), b),
+                         _mm_cmpeq_epi8(_mm_or_si128(load(at + 4), lower), u));
+  };
+  auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
+    std::uint64_t mask = 0;
+    int shift = 0;
+    for (const __m128i m : {m0, m1, m2, m3}) {
+      mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
+      shift += 16;
     }
+    return mask;
+  };
+  while (limit - p >= 64) {
+    __m128i counters = _mm_setzero_si128();
+    const unsigned char* found = nullptr;
+    std::uint64_t after = 0;  // newlines of the last block from the anchor on
+    const unsigned char* const stop =
+        p + 64 * std::min<std::size_t>(63, static_cast<std::size_t>(limit - p) / 64);
+    for (; p < stop; p += 64) {
+      const __m128i x0 = load(p), x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
+      const __m128i n0 = _mm_cmpeq_epi8(x0, newline), n1 = _mm_cmpeq_epi8(x1, newline),
+                    n2 = _mm_cmpeq_epi8(x2, newline), n3 = _mm_cmpeq_epi8(x3, newline);
+      counters = _mm_sub_epi8(_mm_sub_epi8(counters, _mm_add_epi8(n0, n1)), _mm_add_epi8(n2, n3));
+      const __m128i c0 = candidates(p, x0), c1 = candidates(p + 16, x1),
+                    c2 = candidates(p + 32, x2), c3 = candidates(p + 48, x3);
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(c0, c1), _mm_or_si128(c2, c3))) == 0)
+        continue;
+      for (std::uint64_t mask = bits(c0, c1, c2, c3); mask != 0; mask &= mask - 1) {
+        const int at = std::countr_zero(mask);
+        if (mayBeHost(p + at)) {
+          found = p + at;
+          after = static_cast<std::uint64_t>(std::popcount(bits(n0, n1, n2, n3) >> at));
+          break;
+        }
+      }
+      if (found)
+        break;
+    }
+    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+    newlines += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
+                static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8))) - after;
+    if (found)
+      return found;
   }
 #else
   // Eight places at a time: a byte of (x | 0x20) ^ c is zero where x is c in either case.
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  auto zeroBytes = [](std::uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); };
   for (; limit - p >= 8; p += 8) {
-    const std::uint64_t first = (load64(p) | kLower64) ^ bytes64("bbbbbbbb");
+    const std::uint64_t bytes = load64(p);
+    const std::uint64_t first = (bytes | kLower64) ^ bytes64("bbbbbbbb");
     const std::uint64_t fifth = (load64(p + 4) | kLower64) ^ bytes64("uuuuuuuu");
-    if ((zeroBytes(first) & zeroBytes(fifth)) == 0)
-      continue;
-    for (const unsigned char* anchor = p; anchor < p + 8; ++anchor) {
-      if ((anchor[0] | 0x20) == 'b' && (anchor[4] | 0x20) == 'u' && mayBeHost(anchor))
-        return anchor;
+    if ((zeroBytes(first) & zeroBytes(fifth)) != 0) {
+      for (const unsigned char* anchor = p; anchor < p + 8; ++anchor) {
+        if ((anchor[0] | 0x20) == 'b' && (anchor[4] | 0x20) == 'u' && mayBeHost(anchor)) {
+          newlines += static_cast<std::uint64_t>(std::count(p, anchor, '\n'));
+          return anchor;
+        }
+      }
     }
+    newlines +=
+        static_cast<std::uint64_t>(std::popcount(zeroBytes(bytes ^ bytes64("\n\n\n\n\n\n\n\n"))));
   }
 #endif
   for (; p < limit; ++p) {
     if ((p[0] | 0x20) == 'b' && (p[4] | 0x20) == 'u' && mayBeHost(p))
       return p;
+    newlines += *p == '\n';
   }
   return nullptr;
 }
@@ -186,11 +293,9 @@ std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
              static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
   }
 #else
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  for (; end - p >= 8; p += 8) {
-    const std::uint64_t x = load64(p) ^ bytes64("\n\n\n\n\n\n\n\n");
-    count += static_cast<std::uint64_t>(std::popcount(~(((x & kLow7) + kLow7) | x | kLow7)));
-  }
+  for (; end - p >= 8; p += 8)
+    count += static_cast<std::uint64_t>(
+        std::popcount(zeroBytes(load64(p) ^ bytes64("\n\n\n\n\n\n\n\n"))));
 #endif
   for (; p < end; ++p)
     count += *p == '\n';
@@ -242,8 +347,8 @@ void LinkScanner::finish() {
   // An escape cut short by the end stands for its bytes.
   const std::size_t held = escapeLength_;
   escapeLength_ = 0;
-  for (std::size_t i = 0; i < held; ++i)
-    emit<true>(escape_[i]);
+  for (std::size_t i = 0; i < held && inLink_; ++i)
+    emit<false>(escape_[i]);
   if (inLink_)
     endLink();
 }
@@ -276,37 +381,84 @@ void LinkScanner::feedUtf16(const unsigned char* data, std::size_t size) {
 }
 
 void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
+  data_ = data;
+  counted_ = 0;
+  // The first bytes may finish what the last piece began: they are read one by one.
   std::size_t at = 0;
   const std::size_t head = std::min(size, kHeadBytes);
   while (at < head)
-    step<true>(data[at++]);
+    stepAt(at++);
+  bool recentKnown = true;  // recent_ holds the characters before `at`
   const std::size_t limit = size >= kSearchMargin ? size - kSearchMargin : 0;
-  std::size_t from = kAnchorOffset;
-  for (;;) {
-    const unsigned char* found = from < limit ? findAnchor(data + from, data + limit) : nullptr;
-    const std::size_t anchor = found ? static_cast<std::size_t>(found - data) : size;
-    // Up to shortly before the anchor, or the end, no host name begins, and none begun before is
-    // left unfinished: a link there is read without watching for one, the rest is skipped, and
-    // after that the characters before need not be known.
-    const std::size_t quietEnd =
-        found ? anchor - std::min(anchor, kWindowBefore) : size - std::min(size, kTailBytes);
-    if (quietEnd > at) {
-      if (inLink_)
-        at = readLink(data, at, quietEnd);
-      if (!inLink_) {
-        line_ += countNewlines(data + at, data + quietEnd);
-        escapeLength_ = 0;
-      }
-      at = quietEnd;
-      recent_.fill(0);
+  std::size_t from = std::min(size, kAnchorOffset);
+  line_ += countNewlines(data, data + from);
+  counted_ = from;
+  while (const unsigned char* found =
+             from < limit ? findAnchor(data + from, data + limit, line_) : nullptr) {
+    const std::size_t anchor = static_cast<std::size_t>(found - data);
+    // The anchor's own byte is a 'b'.
+    from = counted_ = anchor + 1;
+    if (recentKnown && anchor < at + kNameBefore) {
+      // Near what was read one by one: read on the same way past the host name, if it is one.
+      while (at < anchor + kWindowAfter)
+        stepAt(at++);
+      continue;
     }
-    const std::size_t stop = found ? anchor + kWindowAfter : size;
-    while (at < stop)
-      step<true>(data[at++]);
-    if (!found)
-      return;
-    from = anchor + 1;
+    const HostName host = hostNameAround(found);
+    if (host.length == 0)
+      continue;
+    // Whatever came before ends where the host name begins.
+    readQuietly(data, at, anchor - host.before);
+    at = anchor - host.before;
+    if (inLink_) {
+      // An escape cut short by the host name stands for its bytes.
+      const std::size_t held = escapeLength_;
+      escapeLength_ = 0;
+      for (std::size_t i = 0; i < held && inLink_; ++i)
+        emit<false>(escape_[i]);
+      if (inLink_)
+        endLink();
+    }
+    escapeLength_ = 0;
+    startLink(at);
+    at += host.length;
+    recentKnown = false;
   }
+  if (from < limit)
+    counted_ = limit;  // findAnchor counted the newlines up to there
+  // The last bytes are read one by one, so that the state is exact when the next piece comes;
+  // no host name begins within six bytes of where that starts.
+  const std::size_t tail = size - std::min(size, kTailBytes);
+  if (tail > at) {
+    readQuietly(data, at, tail);
+    at = tail;
+    recentKnown = false;
+  }
+  if (!recentKnown)
+    forgetRecent();
+  while (at < size)
+    stepAt(at++);
+  line_ += countNewlines(data + counted_, data + size);
+}
+
+// Reads one byte with the full machine, which may find a host name there.
+inline void LinkScanner::stepAt(std::size_t at) {
+  at_ = at;
+  step<true>(data_[at]);
+}
+
+// The line of a host name at `at` in the piece. Lines are counted once, up to counted_; a
+// place before that is always in the host name that holds counted_, which has no newline.
+std::uint64_t LinkScanner::lineAt(std::size_t at) const {
+  return at > counted_ ? line_ + countNewlines(data_ + counted_, data_ + at) : line_;
+}
+
+// Reads [at, end), where no host name begins: the rest of a link, without watching for one.
+void LinkScanner::readQuietly(const unsigned char* data, std::size_t at, std::size_t end) {
+  if (inLink_)
+    readLink(data, at, end);
+  if (!inLink_)
+    escapeLength_ = 0;
 }
 
 // Reads the link in [at, end) until it ends; returns where it did, or `end`.
@@ -315,6 +467,13 @@ std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std
     if (const std::uint8_t quiet = quietClass(); quiet != 0) {
       while (at < end && (kClasses[data[at]] & quiet) != 0)
         ++at;
+      if (at == end)
+        break;
+    } else if (link_.inUserKey && link_.valueDigits && !link_.valueTail && escapeLength_ == 0) {
+      // The digits of a key, the most of a link that matters.
+      while (at < end && (kClasses[data[at]] & kDigit) != 0 &&
+             link_.valueLength < kMaxUserKeyDigits)
+        value_[link_.valueLength++] = static_cast<char>(data[at++]);
       if (at == end)
         break;
     }
@@ -333,7 +492,9 @@ std::uint8_t LinkScanner::quietClass() const {
     case Part::Path:
       return link_.pathLength >= 3 ? kQuietInPath : 0;
     case Part::Query:
-      return link_.inName || (link_.inUserKey && link_.valueDigits) ? 0 : kQuietInValue;
+      if (link_.inName)
+        return link_.nameEnd > 4 ? kQuietInLongName : 0;
+      return link_.inUserKey && link_.valueDigits ? 0 : kQuietInValue;
     case Part::Fragment:
       return kQuietInFragment;
   }
@@ -371,14 +532,12 @@ void LinkScanner::continueEscape(unsigned char byte) {
 
 template <bool kWatchHosts>
 void LinkScanner::emit(unsigned char c) {
-  if (c == '\n') {
-    ++line_;
-  } else if (kWatchHosts && (c == '/' || c == '?') && hostNameBefore() != 0) {
+  if (kWatchHosts && (c == '/' || c == '?') && hostNameBefore() != 0) {
     if (inLink_) {
       link_ = beforeHost_;
       endLink();
     }
-    startLink();
+    startLink(at_);
   }
   if (kWatchHosts)
     recent_[recentEnd_++ % kRecent] = lowerCase(c);
@@ -405,9 +564,15 @@ std::size_t LinkScanner::hostNameBefore() const {
   return 0;
 }
 
-void LinkScanner::startLink() {
+// What was before is not known: as if it were part of a host name, so that no host name is seen
+// to begin right after it. Host names whose anchors the block scan saw are decided already.
+void LinkScanner::forgetRecent() {
+  recent_.fill('-');
+}
+
+void LinkScanner::startLink(std::size_t at) {
   inLink_ = true;
-  linkLine_ = line_;
+  linkLine_ = lineAt(at);
   link_ = Link();
 }
 

@@ -68,6 +68,9 @@ class LinkScanner {
   void finish();
   void feedUtf16(const unsigned char* data, std::size_t size);
   void scanBytes(const unsigned char* data, std::size_t size);
+  void stepAt(std::size_t at);
+  std::uint64_t lineAt(std::size_t at) const;
+  void readQuietly(const unsigned char* data, std::size_t at, std::size_t end);
   std::size_t readLink(const unsigned char* data, std::size_t at, std::size_t end);
   std::uint8_t quietClass() const;
 
@@ -79,8 +82,9 @@ class LinkScanner {
   template <bool kWatchHosts>
   void emit(unsigned char c);
   std::size_t hostNameBefore() const;
+  void forgetRecent();
 
-  void startLink();
+  void startLink(std::size_t at);
   template <bool kWatchHosts>
   void linkChar(unsigned char c);
   void queryChar(unsigned char c);
@@ -102,11 +106,16 @@ class LinkScanner {
   std::uint8_t escapeLength_ = 0;
 
   // The latest characters, letters in lower case, to recognise a host name once the character
-  // after it arrives; zeros stand for "no character", which may precede a host.
+  // after it arrives; zeros stand for the start of the input, which may precede a host name.
   static constexpr std::size_t kRecent = 32;
   std::array<unsigned char, kRecent> recent_{};
   std::uint32_t recentEnd_ = 0;
 
+  // The piece being read, the byte the full machine is at, and the line after the newlines
+  // before counted_.
+  const unsigned char* data_ = nullptr;
+  std::size_t at_ = 0;
+  std::size_t counted_ = 0;
   std::uint64_t line_ = 1;
   std::uint64_t keyless_ = 0;
 

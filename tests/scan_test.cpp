@@ -104,7 +104,7 @@ const Case kCases[] = {
     {"? right after the host", "pan.baidu.com?uk=97", {"97@1"}},
     {"other hosts",
      "pan.baidu.com.cn/share/home?uk=1 xpan.baidu.com/?uk=2 www.baidu.com/s?uk=3 "
-     "pan.baidu.com:80/?uk=4 a.www.pan.baidu.com/?uk=5 ",
+     "pan.baidu.com:80/?uk=4 a.www.pan.baidu.com/?uk=5 xu0026pan.baidu.com/?uk=6 ",
      {}},
     {"not named uk", H.substr(0, H.size() - 3) + "fuk=5&UK=6&u=7&k=8", {}},
     {"not a key", H + "12a " + H + " " + H + "-1 " + H + "1=2 " + H, {}},
@@ -134,8 +134,9 @@ const Case kCases[] = {
      {}},
     {"a key makes a share link no keyless one", "pan.baidu.com/s/1Ab?uk=5&surl=x", {"5@1"}},
     {"a host name ends the link before it",
-     H + "1&pan.baidu.com/s/2 " + H + "3,pan.baidu.com/x?uk=4 " + H + "5pan.baidu.com/s/6",
-     {"1@1", "3@1", "4@1"},
+     H + "1&pan.baidu.com/s/2 " + H + "3,pan.baidu.com/x?uk=4 " + H + "5pan.baidu.com/s/6 " + H +
+         "7,www.pan.baidu.com/?uk=8",
+     {"1@1", "3@1", "4@1", "7@1", "8@1"},
      1},
     {"GBK around links", "\xC1\xB4\xBD\xD3\xA3\xBA" + H + "5\xC3\xDC\xC2\xEB", {"5@1"}},
     {"UTF-8 around links", "链接：" + H + "6，密码 链接:" + H + "7 密码", {"6@1", "7@1"}},
