@@ -672,13 +672,49 @@ void LinkScanner::endLink() {
     ++keyless_;
 }
 
+std::uint64_t SharerTable::hash(std::string_view key) {
+  std::uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a
+  for (const char c : key)
+    h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+  // MurmurHash3's finaliser: every bit of the key reaches the low bits, which pick the slot.
+  h = (h ^ (h >> 33)) * 0xff51afd7ed558ccdull;
+  h = (h ^ (h >> 33)) * 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 33);
+}
+
 bool SharerTable::add(std::string_view key, std::size_t input, std::uint64_t line) {
   ++links_;
-  const auto [it, inserted] = index_.try_emplace(std::string(key), sharers_.size());
-  if (inserted)
-    sharers_.push_back({std::string(key), 0, input, line});
-  ++sharers_[it->second].links;
-  return inserted;
+  if (2 * (sharers_.size() + 1) > slots_.size())
+    grow();
+  const std::uint64_t h = hash(key);
+  const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
+  for (std::size_t i = static_cast<std::size_t>(h) & (slots_.size() - 1);;
+       i = (i + 1) & (slots_.size() - 1)) {
+    const std::uint64_t slot = slots_[i];
+    if (slot == 0) {
+      slots_[i] = tag | (sharers_.size() + 1);
+      sharers_.push_back({std::string(key), 1, input, line});
+      return true;
+    }
+    if ((slot & 0xFFFFFFFF00000000ull) == tag) {
+      Sharer& sharer = sharers_[static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1];
+      if (sharer.key == key) {
+        ++sharer.links;
+        return false;
+      }
+    }
+  }
+}
+
+void SharerTable::grow() {
+  slots_.assign(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
+  for (std::size_t index = 0; index < sharers_.size(); ++index) {
+    const std::uint64_t h = hash(sharers_[index].key);
+    std::size_t i = static_cast<std::size_t>(h) & (slots_.size() - 1);
+    while (slots_[i] != 0)
+      i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = (h & 0xFFFFFFFF00000000ull) | (index + 1);
+  }
 }
 
 }  // namespace quenvar::cli

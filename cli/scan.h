@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace quenvar::cli {
@@ -152,7 +151,8 @@ class LinkScanner {
 // The sharers found across all inputs, in order of first appearance; keys compare as written.
 class SharerTable {
  public:
-  struct Sharer {
+  // One cache line each: a repeated key is checked and counted with one read from memory.
+  struct alignas(64) Sharer {
     std::string key;
     std::uint64_t links = 0;  // links that name this sharer
     std::size_t input = 0;    // where the first was found
@@ -168,8 +168,13 @@ class SharerTable {
   std::uint64_t keylessLinks() const { return keyless_; }
 
  private:
+  static std::uint64_t hash(std::string_view key);
+  void grow();
+
   std::vector<Sharer> sharers_;
-  std::unordered_map<std::string, std::size_t> index_;
+  // Open addressing over a small array, which stays in cache while the input streams past: each
+  // slot holds the upper half of a key's hash and its index in sharers_ plus one, 0 when empty.
+  std::vector<std::uint64_t> slots_;
   std::uint64_t links_ = 0;
   std::uint64_t keyless_ = 0;
 };

@@ -191,4 +191,30 @@ TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
   EXPECT_EQ(table.keylessLinks(), 3u);
 }
 
+// Two keys whose hashes agree in the bits the table first looks at.
+TEST(SharerTable, TellsKeysApartWhoseHashesMeet) {
+  quenvar::cli::SharerTable table;
+  EXPECT_TRUE(table.add("695109", 0, 1));
+  EXPECT_TRUE(table.add("2884011", 0, 2));
+  EXPECT_FALSE(table.add("2884011", 0, 3));
+  ASSERT_EQ(table.sharers().size(), 2u);
+  EXPECT_EQ(table.sharers()[1].links, 2u);
+}
+
+TEST(SharerTable, StaysRightAsItGrows) {
+  quenvar::cli::SharerTable table;
+  constexpr std::size_t kKeys = 5000;
+  for (std::size_t round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < kKeys; ++i)
+      EXPECT_EQ(table.add(std::to_string(i * 7919), round, i), round == 0) << i;
+  }
+  ASSERT_EQ(table.sharers().size(), kKeys);
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    const auto& s = table.sharers()[i];
+    ASSERT_EQ(s.key + " " + std::to_string(s.links) + " " + std::to_string(s.input) + ":" +
+                  std::to_string(s.line),
+              std::to_string(i * 7919) + " 2 0:" + std::to_string(i));
+  }
+}
+
 }  // namespace
