@@ -469,6 +469,19 @@ std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std
         ++at;
       if (at == end)
         break;
+    } else if (link_.inName && escapeLength_ == 0) {
+      // A name's first characters, kept as queryChar keeps them, until it is too long to matter.
+      Link& l = link_;
+      while (at < end && (kClasses[data[at]] & kQuietInLongName) != 0 && l.nameEnd <= 4) {
+        const unsigned char c = data[at++];
+        if (l.nameLength < l.name.size())
+          l.name[l.nameLength] = c;
+        l.nameLength = static_cast<std::uint8_t>(std::min(l.nameLength + 1, 5));
+        if ((kClasses[c] & kTrailing) == 0)
+          l.nameEnd = l.nameLength;
+      }
+      if (at == end || l.nameEnd > 4)
+        continue;
     } else if (link_.inUserKey && link_.valueDigits && !link_.valueTail && escapeLength_ == 0) {
       // The digits of a key, the most of a link that matters.
       while (at < end && (kClasses[data[at]] & kDigit) != 0 &&
