@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <span>
 
 #include "simd.h"
 
@@ -300,6 +301,15 @@ std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
   for (; p < end; ++p)
     count += *p == '\n';
   return count;
+}
+
+// Asks for a cache line without waiting for it.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
 }
 
 }  // namespace
@@ -695,11 +705,50 @@ std::uint64_t SharerTable::hash(std::string_view key) {
   return h ^ (h >> 33);
 }
 
-bool SharerTable::add(std::string_view key, std::size_t input, std::uint64_t line) {
+void SharerTable::add(std::string_view key, std::size_t input, std::uint64_t line) {
   ++links_;
+  if (key.size() > kMaxUserKeyDigits) {
+    settle();
+    count(key, hash(key), input, line);
+    return;
+  }
+  Waiting& waiting = waiting_[waitingCount_++];
+  std::copy(key.begin(), key.end(), waiting.key.begin());
+  waiting.length = static_cast<std::uint8_t>(key.size());
+  waiting.input = input;
+  waiting.line = line;
+  if (waitingCount_ == waiting_.size())
+    settle();
+}
+
+const std::vector<SharerTable::Sharer>& SharerTable::sharers() const {
+  settle();
+  return sharers_;
+}
+
+// Fetches the slots of all that waits, then their sharers, then counts them in order.
+void SharerTable::settle() const {
+  while (2 * (sharers_.size() + waitingCount_) > slots_.size())
+    grow();
+  const std::size_t mask = slots_.size() - 1;
+  const auto waiting = std::span(waiting_).first(waitingCount_);
+  for (Waiting& w : waiting) {
+    w.hash = hash(std::string_view(w.key.data(), w.length));
+    prefetch(&slots_[static_cast<std::size_t>(w.hash) & mask]);
+  }
+  for (const Waiting& w : waiting) {
+    if (const std::uint64_t slot = slots_[static_cast<std::size_t>(w.hash) & mask])
+      prefetch(&sharers_[static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1]);
+  }
+  for (const Waiting& w : waiting)
+    count(std::string_view(w.key.data(), w.length), w.hash, w.input, w.line);
+  waitingCount_ = 0;
+}
+
+void SharerTable::count(std::string_view key, std::uint64_t h, std::size_t input,
+                        std::uint64_t line) const {
   if (2 * (sharers_.size() + 1) > slots_.size())
     grow();
-  const std::uint64_t h = hash(key);
   const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
   for (std::size_t i = static_cast<std::size_t>(h) & (slots_.size() - 1);;
        i = (i + 1) & (slots_.size() - 1)) {
@@ -707,19 +756,19 @@ bool SharerTable::add(std::string_view key, std::size_t input, std::uint64_t lin
     if (slot == 0) {
       slots_[i] = tag | (sharers_.size() + 1);
       sharers_.push_back({std::string(key), 1, input, line});
-      return true;
+      return;
     }
     if ((slot & 0xFFFFFFFF00000000ull) == tag) {
       Sharer& sharer = sharers_[static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1];
       if (sharer.key == key) {
         ++sharer.links;
-        return false;
+        return;
       }
     }
   }
 }
 
-void SharerTable::grow() {
+void SharerTable::grow() const {
   slots_.assign(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
   for (std::size_t index = 0; index < sharers_.size(); ++index) {
     const std::uint64_t h = hash(sharers_[index].key);

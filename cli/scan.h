@@ -159,22 +159,37 @@ class SharerTable {
     std::uint64_t line = 0;
   };
 
-  // True when the key is new.
-  bool add(std::string_view key, std::size_t input, std::uint64_t line);
+  void add(std::string_view key, std::size_t input, std::uint64_t line);
   void addKeyless(std::uint64_t links) { keyless_ += links; }
 
-  const std::vector<Sharer>& sharers() const { return sharers_; }
+  const std::vector<Sharer>& sharers() const;
   std::uint64_t links() const { return links_; }
   std::uint64_t keylessLinks() const { return keyless_; }
 
  private:
-  static std::uint64_t hash(std::string_view key);
-  void grow();
+  // A link that waits to be counted with a few others, so that the reads from memory for their
+  // lookups overlap: with the input streaming through the caches, each would otherwise wait for
+  // its own.
+  struct Waiting {
+    std::array<char, kMaxUserKeyDigits> key;
+    std::uint8_t length;
+    std::size_t input;
+    std::uint64_t line;
+    std::uint64_t hash;
+  };
 
-  std::vector<Sharer> sharers_;
-  // Open addressing over a small array, which stays in cache while the input streams past: each
-  // slot holds the upper half of a key's hash and its index in sharers_ plus one, 0 when empty.
-  std::vector<std::uint64_t> slots_;
+  static std::uint64_t hash(std::string_view key);
+  void settle() const;
+  void count(std::string_view key, std::uint64_t hash, std::size_t input, std::uint64_t line) const;
+  void grow() const;
+
+  // What waits is counted before anything is read, so the table stays logically const.
+  mutable std::vector<Sharer> sharers_;
+  // Open addressing over a small array: each slot holds the upper half of a key's hash and its
+  // index in sharers_ plus one, 0 when empty.
+  mutable std::vector<std::uint64_t> slots_;
+  mutable std::array<Waiting, 32> waiting_;
+  mutable std::size_t waitingCount_ = 0;
   std::uint64_t links_ = 0;
   std::uint64_t keyless_ = 0;
 };

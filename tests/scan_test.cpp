@@ -176,10 +176,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, Scanner, testing::ValuesIn(kCases), quenvar::tes
 
 TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
   quenvar::cli::SharerTable table;
-  EXPECT_TRUE(table.add("5", 0, 3));
-  EXPECT_TRUE(table.add("0123", 1, 1));
-  EXPECT_FALSE(table.add("5", 1, 9));
-  EXPECT_TRUE(table.add("123", 2, 2));
+  table.add("5", 0, 3);
+  table.add("0123", 1, 1);
+  table.add("5", 1, 9);
+  table.add("123", 2, 2);
   table.addKeyless(3);
   std::vector<std::string> rows;
   for (const auto& s : table.sharers()) {
@@ -194,9 +194,9 @@ TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
 // Two keys whose hashes agree in the bits the table first looks at.
 TEST(SharerTable, TellsKeysApartWhoseHashesMeet) {
   quenvar::cli::SharerTable table;
-  EXPECT_TRUE(table.add("695109", 0, 1));
-  EXPECT_TRUE(table.add("2884011", 0, 2));
-  EXPECT_FALSE(table.add("2884011", 0, 3));
+  table.add("695109", 0, 1);
+  table.add("2884011", 0, 2);
+  table.add("2884011", 0, 3);
   ASSERT_EQ(table.sharers().size(), 2u);
   EXPECT_EQ(table.sharers()[1].links, 2u);
 }
@@ -206,7 +206,7 @@ TEST(SharerTable, StaysRightAsItGrows) {
   constexpr std::size_t kKeys = 5000;
   for (std::size_t round = 0; round < 2; ++round) {
     for (std::size_t i = 0; i < kKeys; ++i)
-      EXPECT_EQ(table.add(std::to_string(i * 7919), round, i), round == 0) << i;
+      table.add(std::to_string(i * 7919), round, i);
   }
   ASSERT_EQ(table.sharers().size(), kKeys);
   for (std::size_t i = 0; i < kKeys; ++i) {
