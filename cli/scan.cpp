@@ -187,6 +187,11 @@ constexpr std::uint64_t zeroBytes(std::uint64_t x) {
   constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
+// How many bytes of x are '\n': the bytes of a multiplication add them up, where a popcount
+// without the instruction would take a dozen steps.
+constexpr std::uint64_t newlinesIn(std::uint64_t x) {
+  return ((zeroBytes(x ^ bytes64("\n\n\n\n\n\n\n\n")) >> 7) * 0x0101010101010101ull) >> 56;
+}
 #endif
 
 // The first anchor in [from, limit) that may be a host name, or nullptr; adds the newlines before
@@ -264,8 +269,7 @@ const unsigned char* findAnchor(const unsigned char* from, const unsigned char* 
         }
       }
     }
-    newlines +=
-        static_cast<std::uint64_t>(std::popcount(zeroBytes(bytes ^ bytes64("\n\n\n\n\n\n\n\n"))));
+    newlines += newlinesIn(bytes);
   }
 #endif
   for (; p < limit; ++p) {
@@ -295,8 +299,7 @@ std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
   }
 #else
   for (; end - p >= 8; p += 8)
-    count += static_cast<std::uint64_t>(
-        std::popcount(zeroBytes(load64(p) ^ bytes64("\n\n\n\n\n\n\n\n"))));
+    count += newlinesIn(load64(p));
 #endif
   for (; p < end; ++p)
     count += *p == '\n';
