@@ -119,7 +119,8 @@ constexpr std::uint64_t bytes64(const char (&text)[9]) {
 constexpr std::uint64_t kLower64 = 0x2020202020202020ull;
 
 // Whether the bytes around an anchor may be a host name; case is folded loosely, so a few other
-// bytes pass too, and the character machine decides. Reads from anchor - 4 to anchor + 9.
+// bytes pass too, and hostNameAround or the character machine decides. Reads from anchor - 4 to
+// anchor + 9.
 inline bool mayBeHost(const unsigned char* anchor) {
   const std::uint64_t before = load64(anchor - kAnchorOffset) | kLower64;
   const std::uint64_t after = load64(anchor + 1) | kLower64;

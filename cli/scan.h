@@ -5,7 +5,8 @@
 //
 // A link begins at pan.baidu.com or yun.baidu.com (any case, "www." allowed, any scheme or none)
 // followed by '/' or '?', where no host-name character comes just before, and runs over URL
-// characters up to the next such host name. Its first query parameter uk of 1 to 20 digits is
+// characters (RFC 3986's without ' ( ) [ ]) up to the next such host name; punctuation at its
+// end (. , ; : ! ? * _ ~) is not part of it. Its first query parameter uk of 1 to 20 digits is
 // its sharer; without one, a path that begins /s/ or a parameter surl makes it a keyless share
 // link. &amp; &#38; \u0026 \/ and the percent escapes of ? & = / : # are read as those
 // characters, and UTF-16 with a byte-order mark as its ASCII.
@@ -105,7 +106,8 @@ class LinkScanner {
   std::uint8_t escapeLength_ = 0;
 
   // The latest characters, letters in lower case, to recognise a host name once the character
-  // after it arrives; zeros stand for the start of the input, which may precede a host name.
+  // after it arrives; zeros stand for the start of the input, which may precede a host name, and
+  // '-' for characters skipped, which may not.
   static constexpr std::size_t kRecent = 32;
   std::array<unsigned char, kRecent> recent_{};
   std::uint32_t recentEnd_ = 0;
@@ -159,9 +161,11 @@ class SharerTable {
     std::uint64_t line = 0;
   };
 
+  // A link naming `key`, found at `line` of input number `input`.
   void add(std::string_view key, std::size_t input, std::uint64_t line);
   void addKeyless(std::uint64_t links) { keyless_ += links; }
 
+  // Valid until the next add.
   const std::vector<Sharer>& sharers() const;
   std::uint64_t links() const { return links_; }
   std::uint64_t keylessLinks() const { return keyless_; }
