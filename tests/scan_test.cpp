@@ -1,0 +1,220 @@
+// The link scanner: which links name a sharer, in every form they are written in, which are
+// keyless share links, and on which line each was, however the input is cut into pieces.
+#include "scan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using quenvar::cli::LinkScanner;
+
+struct Found {
+  std::vector<std::string> links;  // "key@line"
+  std::uint64_t keyless = 0;
+  bool operator==(const Found&) const = default;
+  friend void PrintTo(const Found& f, std::ostream* os) {
+    for (const std::string& link : f.links)
+      *os << link << ' ';
+    *os << "keyless " << f.keyless;
+  }
+};
+
+// Fed in two pieces, cut at `cut`, each in a heap block of exactly its size so that the address
+// sanitizer catches a read past either end.
+Found scan(const std::string& input, std::size_t cut) {
+  Found found;
+  LinkScanner scanner;
+  auto onLink = [&](std::string_view key, std::uint64_t line) {
+    found.links.push_back(std::string(key) + "@" + std::to_string(line));
+  };
+  for (const std::string_view piece :
+       {std::string_view(input).substr(0, cut), std::string_view(input).substr(cut)}) {
+    const auto block = std::make_unique<char[]>(piece.size());
+    std::copy(piece.begin(), piece.end(), block.get());
+    scanner.feed(block.get(), piece.size(), onLink);
+  }
+  scanner.finish(onLink);
+  found.keyless = scanner.keylessLinks();
+  return found;
+}
+
+std::string utf16(const std::string& ascii, bool littleEndian) {
+  std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+  for (char c : ascii) {
+    // A byte above 0x7F stands for a Chinese character, U+4E2D.
+    const char low = static_cast<unsigned char>(c) < 0x80 ? c : '\x2D';
+    const char high = static_cast<unsigned char>(c) < 0x80 ? '\0' : '\x4E';
+    out += littleEndian ? std::string{low, high} : std::string{high, low};
+  }
+  return out;
+}
+
+const std::string H = "pan.baidu.com/share/home?uk=";
+
+// Lines of 1 to 40 bytes, newlines at every place of a block the scanner skips at once.
+const std::string kLines = [] {
+  std::string lines;
+  for (std::size_t i = 1; i <= 40; ++i)
+    lines += std::string(i, 'a') + "\n";
+  return lines;
+}();
+
+struct Case {
+  const char* name;
+  std::string input;
+  std::vector<std::string> links;
+  std::uint64_t keyless = 0;
+  friend void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+};
+
+const Case kCases[] = {
+    {"uk after another parameter", "https://pan.baidu.com/share/link?shareid=9&uk=123", {"123@1"}},
+    {"uk first", "http://pan.baidu.com/share/home?uk=456", {"456@1"}},
+    {"uk not last", H + "7&view=share#category/type=0", {"7@1"}},
+    {"the first valid uk", H + "&uk=x&uk=8&uk=9", {"8@1"}},
+    {"HTML &amp;", "<a href=\"https://pan.baidu.com/share/link?shareid=1&amp;uk=88\">", {"88@1"}},
+    {"HTML &#38;", "https://pan.baidu.com/share/link?shareid=1&#38;uk=89", {"89@1"}},
+    {"JSON \\/ and \\u0026",
+     R"({"u":"https:\/\/pan.baidu.com\/share\/link?shareid=1\u0026uk=90"})",
+     {"90@1"}},
+    {"percent-encoded in a redirect",
+     "https://www.baidu.com/link?url=https%3A%2F%2Fpan.baidu.com%2Fshare%2Flink%3Fshareid%3D1%"
+     "26uk%3D91&x=1",
+     {"91@1"}},
+    {"percent-encoded in lower case",
+     "u=http%3a%2f%2fpan.baidu.com%2fshare%2fhome%3fuk%3d92",
+     {"92@1"}},
+    {"an escape is decoded once", "pan.baidu.com/share/home?x=1&amp;amp;uk=2", {}},
+    {"an escape's host character before the host",
+     "%2Fpan.baidu.com/?uk=3 \\u0026pan.baidu.com/?uk=4  \\u0026www.pan.baidu.com/?uk=5",
+     {"3@1", "4@1", "5@1"}},
+    {"host in capitals, no scheme", "PAN.BAIDU.COM/share/home?uk=94", {"94@1"}},
+    {"www. in any case",
+     "Www.Pan.Baidu.Com/share/home?uk=95 x:www.yun.baidu.com/?uk=96",
+     {"95@1", "96@1"}},
+    {"yun. after //", "//yun.baidu.com/share/home?uk=96", {"96@1"}},
+    {"? right after the host", "pan.baidu.com?uk=97", {"97@1"}},
+    {"other hosts",
+     "pan.baidu.com.cn/share/home?uk=1 xpan.baidu.com/?uk=2 www.baidu.com/s?uk=3 "
+     "pan.baidu.com:80/?uk=4 a.www.pan.baidu.com/?uk=5 xu0026pan.baidu.com/?uk=6 ",
+     {}},
+    {"not named uk", H.substr(0, H.size() - 3) + "fuk=5&UK=6&u=7&k=8", {}},
+    {"not a key", H + "12a " + H + " " + H + "-1 " + H + "1=2 " + H, {}},
+    {"20 digits and 21",
+     H + "12345678901234567890 " + H + "123456789012345678901",
+     {"12345678901234567890@1"}},
+    {"keys as written", H + "0123 " + H + "00", {"0123@1", "00@1"}},
+    {"each end of a key",
+     H + "1&x " + H + "2#x " + H + "3 x " + H + "4\"x " + H + "5<x " + H + "6'x " + H + "7)x " + H +
+         "8]x " + H + "9\xE4\xB8\xADx " + H + "10" + std::string(1, '\0') + "x " + H + "11",
+     {"1@1", "2@1", "3@1", "4@1", "5@1", "6@1", "7@1", "8@1", "9@1", "10@1", "11@1"}},
+    {"punctuation after a link",
+     H + "1. " + H + "2, " + H + "3!) " + H + "4?? " + H + "5~",
+     {"1@1", "2@1", "3@1", "4@1", "5@1"}},
+    {"punctuation inside a link", H + "1.&x " + H + "2.3 " + H + "4,#", {}},
+    {"forum and Markdown links",
+     "[url=http://pan.baidu.com/share/home?uk=5]分享[/url] [url]" + H + "6[/url] [x](" + H + "7)",
+     {"5@1", "6@1", "7@1"}},
+    {"keyless share links",
+     "https://pan.baidu.com/s/1AbC pan.baidu.com/share/init?surl=AbC pan.baidu.com/share/init?"
+     "surl. yun.baidu.com/s/1x?pwd=ab",
+     {},
+     4},
+    {"links that count for nothing",
+     "pan.baidu.com/S/1AbC pan.baidu.com/share/home pan.baidu.com/s pan.baidu.com/x?surly=1 "
+     "pan.baidu.com/s#/s/",
+     {}},
+    {"a key makes a share link no keyless one", "pan.baidu.com/s/1Ab?uk=5&surl=x", {"5@1"}},
+    {"a host name ends the link before it",
+     H + "1&pan.baidu.com/s/2 " + H + "3,pan.baidu.com/x?uk=4 " + H + "5pan.baidu.com/s/6 " + H +
+         "7,www.pan.baidu.com/?uk=8",
+     {"1@1", "3@1", "4@1", "7@1", "8@1"},
+     1},
+    {"GBK around links", "\xC1\xB4\xBD\xD3\xA3\xBA" + H + "5\xC3\xDC\xC2\xEB", {"5@1"}},
+    {"UTF-8 around links", "链接：" + H + "6，密码 链接:" + H + "7 密码", {"6@1", "7@1"}},
+    {"UTF-8 byte-order mark", "\xEF\xBB\xBF" + H + "8", {"8@1"}},
+    {"UTF-16LE", utf16("\xAA:" + H + "9\xAA\n" + H + "10", true), {"9@1", "10@2"}},
+    {"UTF-16BE", utf16("\xAA:" + H + "9\xAA\n" + H + "10", false), {"9@1", "10@2"}},
+    {"bytes that look like a byte-order mark",
+     "\xFF" + H + "11 \xEF\xBB" + H + "12",
+     {"11@1", "12@1"}},
+    {"line numbers",
+     "a\nb\r\n\n" + H + "1\nx " + H + "2\n\n\xE4\xB8\xAD\n" + H + "3 " + kLines + H + "4",
+     {"1@4", "2@5", "3@8", "4@48"}},
+    {"no links", "", {}},
+};
+
+class Scanner : public testing::TestWithParam<Case> {};
+
+// Whole, cut in two at every place, and (unless a byte-order mark must come first) among text
+// long enough for the block scan, at every alignment.
+TEST_P(Scanner, FindsTheSameLinksHoweverTheInputIsCut) {
+  const Case& c = GetParam();
+  const Found expected{c.links, c.keyless};
+  const std::string filler =
+      " Lorem <b>ipsum</b> tieba.baidu.com/f?kw=1 hm.baidu.com/hm.js?x BAIDU.com/ pan.baidu.co/ ";
+  std::vector<std::string> inputs = {c.input};
+  const bool bom = c.input.starts_with("\xFF\xFE") || c.input.starts_with("\xFE\xFF") ||
+                   c.input.starts_with("\xEF\xBB\xBF");
+  for (std::size_t shift = 0; shift < 16 && !bom; shift += 5)
+    inputs.push_back(std::string(shift, 'x') + filler + c.input + filler);
+  for (const std::string& input : inputs) {
+    for (std::size_t cut = 0; cut <= input.size(); ++cut)
+      ASSERT_EQ(scan(input, cut), expected) << "cut after " << cut << " of " << input.size();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Scanner, testing::ValuesIn(kCases), quenvar::test::CaseName());
+
+TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
+  quenvar::cli::SharerTable table;
+  table.add("5", 0, 3);
+  table.add("0123", 1, 1);
+  table.add("5", 1, 9);
+  table.add("123", 2, 2);
+  table.addKeyless(3);
+  std::vector<std::string> rows;
+  for (const auto& s : table.sharers()) {
+    rows.push_back(s.key + " " + std::to_string(s.links) + " " + std::to_string(s.input) + ":" +
+                   std::to_string(s.line));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"5 2 0:3", "0123 1 1:1", "123 1 2:2"}));
+  EXPECT_EQ(table.links(), 4u);
+  EXPECT_EQ(table.keylessLinks(), 3u);
+}
+
+// Two keys whose hashes agree in the bits the table first looks at.
+TEST(SharerTable, TellsKeysApartWhoseHashesMeet) {
+  quenvar::cli::SharerTable table;
+  table.add("695109", 0, 1);
+  table.add("2884011", 0, 2);
+  table.add("2884011", 0, 3);
+  ASSERT_EQ(table.sharers().size(), 2u);
+  EXPECT_EQ(table.sharers()[1].links, 2u);
+}
+
+TEST(SharerTable, StaysRightAsItGrows) {
+  quenvar::cli::SharerTable table;
+  constexpr std::size_t kKeys = 5000;
+  for (std::size_t round = 0; round < 2; ++round) {
+    for (std::size_t i = 0; i < kKeys; ++i)
+      table.add(std::to_string(i * 7919), round, i);
+  }
+  ASSERT_EQ(table.sharers().size(), kKeys);
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    const auto& s = table.sharers()[i];
+    ASSERT_EQ(s.key + " " + std::to_string(s.links) + " " + std::to_string(s.input) + ":" +
+                  std::to_string(s.line),
+              std::to_string(i * 7919) + " 2 0:" + std::to_string(i));
+  }
+}
+
+}  // namespace

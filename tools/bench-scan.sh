@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Throughput of `quenvar-cli --scan` on 100 MiB of forum-like HTML against `cat` of the same file
+# (the floor) and against `grep -oE` and `rg -o` with a pattern for the same links, run round by
+# round; medians.
+#   tools/bench-scan.sh [ROUNDS] [PROGRAM]   (default 7 rounds; the optimised build's quenvar-cli)
+# PROGRAM is run as `PROGRAM --scan < corpus`. Needs ripgrep (Debian: apt-get install ripgrep).
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+rounds=${1:-7}
+command -v rg >/dev/null || { echo "bench-scan: needs rg (apt-get install ripgrep)" >&2; exit 1; }
+if [[ $# -ge 2 ]]; then
+  program=$2
+else
+  tools/bootstrap.sh
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build/bench --target quenvar-cli >/dev/null
+  program=build/bench/cli/quenvar-cli
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Posts of about 2 KB: markup, Chinese text in UTF-8, and one or two links each in the forms
+# found in saved pages and exports (plain, &amp;, JSON's \/ and \u0026, percent-encoded in a
+# redirect, other hosts and cases, BBCode), many without a key (/s/..., surl=), and other Baidu
+# addresses that are not share links. Deterministic: awk's generator with a fixed seed. The keys
+# written go to "keys" in order, to check the program against.
+LC_ALL=C awk -v size_mb=100 -v keys="$work/keys" '
+function word() { return words[int(rand() * nwords) + 1] }
+function text(n,   s, i) {
+  s = ""
+  for (i = 0; i < n; i++) s = s word() (rand() < 0.1 ? "，" : "")
+  return s
+}
+function key(   k) {
+  k = int(rand() * 5000)
+  k = k < 4000 ? 1000000000 + k * 7919 : k * 13
+  print k >keys
+  return k
+}
+function code(n,   s, i) {
+  s = ""
+  for (i = 0; i < n; i++) s = s substr(alnum, int(rand() * 62) + 1, 1)
+  return s
+}
+BEGIN {
+  srand(11)
+  nwords = split("分享 资源 下载 链接 失效 补档 网盘 求 谢谢 楼主 好人 一生 平安 电影 合集 高清 " \
+                 "无水印 密码 提取码 更新 第 季 全集 教程 软件 绿色版 学习 资料 考研 英语 数学 百度 " \
+                 "云盘 收藏 转载 原帖 回复 顶 沙发 已阅", words, " ")
+  alnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+  for (post = 1; written < size_mb * 1048576; post++) {
+    s = sprintf("<div class=\"post\" id=\"post-%d\">\n<div class=\"author\"><a href=\"/space/uid-%d.html\" " \
+                "class=\"xw1\">%s%s</a> 发表于 2013-%02d-%02d %02d:%02d</div>\n", post,
+                int(rand() * 900000), word(), word(), int(rand() * 12) + 1, int(rand() * 28) + 1,
+                int(rand() * 24), int(rand() * 60))
+    s = s "<table cellspacing=\"0\" cellpadding=\"0\"><tr><td class=\"t_f\" id=\"postmessage_" post "\">\n" \
+        text(80) "<br />\n" text(80) "<br />\n"
+    f = post % 12
+    sh = int(rand() * 1e9)
+    if (f == 0) {
+      k = key()
+      l = sprintf("<a href=\"https://pan.baidu.com/share/link?shareid=%d&amp;uk=%d\" target=\"_blank\">" \
+                  "https://pan.baidu.com/share/link?shareid=%d&amp;uk=%d</a>", sh, k, sh, k)
+      print k >keys
+    } else if (f == 1) {
+      l = sprintf("链接：https://pan.baidu.com/share/link?shareid=%d&uk=%d 密码：%s", sh, key(), code(4))
+    } else if (f == 2) {
+      l = sprintf("<script>var data = {\"title\":\"%s\",\"url\":\"https:\\/\\/pan.baidu.com\\/share\\/link?" \
+                  "shareid=%d\\u0026uk=%d\"};</script>", word(), sh, key())
+    } else if (f == 3) {
+      l = sprintf("<a href=\"https://www.baidu.com/link?url=https%%3A%%2F%%2Fpan.baidu.com%%2Fshare%%2Flink" \
+                  "%%3Fshareid%%3D%d%%26uk%%3D%d\">%s</a>", sh, key(), word())
+    } else if (f == 4) {
+      l = sprintf("http://yun.baidu.com/share/home?uk=%d&view=share#category/type=0", key())
+    } else if (f == 5) {
+      l = sprintf("[url=HTTP://PAN.BAIDU.COM/share/home?uk=%d]%s[/url]", key(), word())
+    } else if (f == 6) {
+      l = sprintf("www.pan.baidu.com/share/link?uk=%d&shareid=%d", key(), sh)
+    } else if (f == 7) {
+      l = sprintf("<a href='"'"'//pan.baidu.com/wap/share/home?uk=%d&third=0'"'"'>%s</a>", key(), word())
+    } else if (f == 8 || f == 9) {
+      c = code(22)
+      l = sprintf("<a href=\"https://pan.baidu.com/s/1%s\" target=\"_blank\">https://pan.baidu.com/s/1%s</a> " \
+                  "提取码: %s", c, c, code(4))
+    } else if (f == 10) {
+      l = sprintf("https://pan.baidu.com/share/init?surl=%s 提取码：%s", code(22), code(4))
+    } else {
+      l = sprintf("pan.baidu.com/s/1%s?pwd=%s", code(22), code(4))
+    }
+    s = s l "<br />\n" text(60) "\n</td></tr></table>\n"
+    s = s sprintf("<div class=\"sign\">%s <a href=\"https://tieba.baidu.com/p/%d\">tieba.baidu.com/p/%d</a></div>\n",
+                  text(8), sh, sh)
+    s = s "<script src=\"https://hm.baidu.com/hm.js?" code(32) "\"></script>\n</div>\n"
+    printf "%s", s
+    written += length(s)
+  }
+}' >"$work/corpus"
+
+# The plain links as well as a regex can: a host of either name in any case, "www." or not, a
+# scheme or not, then URL characters without '#' up to the last "?uk=" or "&uk=" and its digits.
+# Links written with escapes (&amp;, \u0026, percent-encoded) are beyond it.
+host='([Ww][Ww][Ww]\.)?([Pp][Aa][Nn]|[Yy][Uu][Nn])\.[Bb][Aa][Ii][Dd][Uu]\.[Cc][Oo][Mm]'
+pattern="(https?:)?(//)?${host}[/?][-A-Za-z0-9._~:/?@!\$&*+,;=%]*[?&]uk=[0-9]{1,20}"
+grep_run=(env LC_ALL=C grep -oE "$pattern")
+rg_run=(rg -o -N "$pattern")
+
+# The program must find every key written, in order of first appearance, before its speed means
+# anything.
+"$program" --scan <"$work/corpus" >"$work/by-program" 2>"$work/counts" ||
+  { echo "bench-scan: $program --scan failed: $(head -3 "$work/counts")" >&2; exit 1; }
+awk '!seen[$0]++ { print "http://pan.baidu.com/share/home?uk=" $0 }' "$work/keys" >"$work/expected"
+cmp -s "$work/by-program" "$work/expected" || { echo "bench-scan: $program --scan misses or adds sharers" >&2; exit 1; }
+"${grep_run[@]}" <"$work/corpus" >"$work/by-grep"
+"${rg_run[@]}" <"$work/corpus" >"$work/by-rg"
+
+seconds() {  # wall-clock seconds of one run
+  local output=$1 start end
+  shift
+  start=$(date +%s.%N)
+  "$@" <"$work/corpus" >"$output" 2>/dev/null
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# GNU grep stops at its first match when its output is /dev/null, so the three write to files.
+: >"$work/t-cat"; : >"$work/t-program"; : >"$work/t-grep"; : >"$work/t-rg"
+for ((i = 0; i < rounds; i++)); do
+  seconds /dev/null cat >>"$work/t-cat"
+  seconds "$work/out" "$program" --scan >>"$work/t-program"
+  seconds "$work/out" "${grep_run[@]}" >>"$work/t-grep"
+  seconds "$work/out" "${rg_run[@]}" >>"$work/t-rg"
+done
+size=$(stat -c %s "$work/corpus")
+cat_s=$(median <"$work/t-cat"); program_s=$(median <"$work/t-program")
+grep_s=$(median <"$work/t-grep"); rg_s=$(median <"$work/t-rg")
+mb() { echo "scale=1; $size / 1048576 / $1" | bc -l; }
+echo "input: $((size / 1048576)) MiB of forum HTML, $(wc -l <"$work/keys") links with a key; medians of $rounds rounds"
+echo "$program --scan: $(cat "$work/counts")"
+echo "grep -oE and rg -o: $(wc -l <"$work/by-grep") and $(wc -l <"$work/by-rg") plain links"
+printf '%-22s %8ss  %8s MiB/s\n' cat "$cat_s" "$(mb "$cat_s")" "quenvar-cli --scan" "$program_s" \
+  "$(mb "$program_s")" "grep -oE" "$grep_s" "$(mb "$grep_s")" "rg -o" "$rg_s" "$(mb "$rg_s")"
+echo "quenvar-cli --scan / cat throughput: $(echo "scale=2; $cat_s / $program_s" | bc -l)"
+echo "quenvar-cli --scan / grep -oE throughput: $(echo "scale=1; $grep_s / $program_s" | bc -l)"
+echo "quenvar-cli --scan / rg -o throughput: $(echo "scale=1; $rg_s / $program_s" | bc -l)"
