@@ -1,7 +1,8 @@
-// quenvar-cli: repairs expired share links in bulk with the same rule as the window.
-//   quenvar-cli LINK...      repair each argument
-//   quenvar-cli [-] < FILE   repair each line of standard input
-// One output line per input: the home link, or an empty line when unsupported.
+// quenvar-cli: repairs expired share links in bulk with the same rule as the window, or finds
+// every sharer named by the share links in any text.
+//   quenvar-cli LINK...                        repair each argument
+//   quenvar-cli [-] < FILE                     repair each line of standard input
+//   quenvar-cli --scan [--where] [FILE...]     one home link per sharer found in the files
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "identity.h"
 #include "line_repair.h"
+#include "scan.h"
 #include "share_link.h"
 #include "stream_io.h"
 
@@ -24,22 +26,33 @@ using quenvar::cli::LineResult;
 using quenvar::cli::Output;
 
 constexpr int kAllRepaired = 0, kSomeUnsupported = 1, kUsageOrIoError = 2;
+constexpr int kSharersFound = 0, kNoSharer = 1;
 
 constexpr const char* kUsage =
     "用法: quenvar-cli [链接...]\n"
     "      quenvar-cli [-] < 文件\n"
+    "      quenvar-cli --scan [--where] [--quiet] [文件...]\n"
     "\n"
     "把失效的百度网盘分享链接修复为分享者主页的链接。每个输入在标准输出上对应一行：\n"
     "修复后的链接；不支持的输入对应一个空行，并在标准错误上说明是第几行。\n"
     "没有参数或参数为 - 时，从标准输入逐行读取（UTF-8，行尾的 \\n 或 \\r\\n 不计入）。\n"
     "在终端里逐行输入时，每输入一行就给出结果；Ctrl+D（Windows 控制台中为 Ctrl+Z 再按回车）"
     "结束输入。\n"
-    "\n"
     "退出状态: 0 全部修复成功；1 有输入不受支持；2 用法错误或读写失败。\n"
     "\n"
+    "--scan 在任意文本（网页、帖子、聊天记录、资源列表）中找出分享链接（pan.baidu.com、\n"
+    "yun.baidu.com 的链接中的 uk= 参数）所指的每一位分享者，按第一次出现的顺序每人输出一行\n"
+    "主页链接。读取给出的文件，没有文件或文件为 - 时读取标准输入；可以是 UTF-8、GBK/GB18030\n"
+    "或带 BOM 的 UTF-16 文本。结束时在标准错误上给出统计。\n"
+    "退出状态: 0 找到了分享者；1 没有找到；2 用法错误或读写失败。\n"
+    "\n"
+    "  --scan      在文本中查找分享者\n"
+    "  --where     （与 --scan 一起）在每行后加上指向该分享者的链接数和第一次出现的位置\n"
+    "              （文件:行，标准输入为 -），以制表符分隔\n"
+    "  --quiet     （与 --scan 一起）不输出统计\n"
     "  --help      显示本帮助\n"
     "  --version   显示版本\n"
-    "  --          之后的参数都当作链接\n";
+    "  --          之后的参数都当作链接或文件\n";
 
 std::string utf8(std::u16string_view text) {
   std::string s;
@@ -51,8 +64,6 @@ std::string utf8(std::u16string_view text) {
 class Batch {
  public:
   Batch() : out_(1), err_(2) {}
-  Output& out() { return out_; }
-  Output& err() { return err_; }
 
   void report(const LineResult& result) {
     ++line_;
@@ -124,6 +135,93 @@ class Batch {
   bool readFailed_ = false;
 };
 
+// Finds the sharers named in the inputs and writes each one's home link once, in order of first
+// appearance; with --where, at the end, with how many links named each and where the first was.
+class Scan {
+ public:
+  Scan(bool where, bool quiet) : out_(1), err_(2), where_(where), quiet_(quiet) {}
+
+  // `path` null for standard input.
+  void read(const ArgChar* path, std::string name) {
+    names_.push_back(std::move(name));
+    const std::string& shown = names_.back();
+    const std::unique_ptr<quenvar::cli::Source> source =
+        path ? quenvar::cli::openFile(path) : quenvar::cli::standardInput();
+    if (!source) {
+      fail("无法打开 " + shown);
+      return;
+    }
+    quenvar::cli::LinkScanner scanner;
+    const std::size_t input = names_.size() - 1;
+    auto onLink = [this, input](std::string_view key, std::uint64_t line) {
+      table_.add(key, input, line);
+    };
+    const bool read = quenvar::cli::readAll(
+        *source,
+        [&](const char* data, std::size_t size) {
+          scanner.feed(data, size, onLink);
+          writeNewSharers();
+        },
+        [this] { out_.flush(); });
+    if (read)
+      scanner.finish(onLink);
+    else
+      fail("读取 " + shown + " 失败");
+    table_.addKeyless(scanner.keylessLinks());
+    writeNewSharers();
+  }
+
+  int finish() {
+    if (where_) {
+      for (const auto& sharer : table_.sharers()) {
+        out_.append(quenvar::cli::homeLinkPrefixUtf8());
+        out_.append(sharer.key + "\t" + std::to_string(sharer.links) + "\t" + names_[sharer.input] +
+                    ":" + std::to_string(sharer.line) + "\n");
+        out_.lineDone();
+      }
+    }
+    if (!out_.flush())
+      fail("写入标准输出失败");
+    if (!quiet_) {
+      err_.append("quenvar-cli: 找到 " + std::to_string(table_.links()) + " 个指明分享者的链接，" +
+                  std::to_string(table_.sharers().size()) + " 位分享者；" +
+                  std::to_string(table_.keylessLinks()) +
+                  " 个分享链接不含用户编号（/s/…、surl=），无法离线找到分享者\n");
+    }
+    err_.flush();
+    if (failed_)
+      return kUsageOrIoError;
+    return table_.sharers().empty() ? kNoSharer : kSharersFound;
+  }
+
+ private:
+  // Without --where each sharer is written once the chunk that names it first has been read.
+  void writeNewSharers() {
+    if (where_)
+      return;
+    const auto& sharers = table_.sharers();
+    for (; written_ < sharers.size(); ++written_) {
+      out_.append(quenvar::cli::homeLinkPrefixUtf8());
+      out_.append(sharers[written_].key);
+      out_.append("\n");
+      out_.lineDone();
+    }
+  }
+
+  void fail(const std::string& what) {
+    failed_ = true;
+    err_.append("quenvar-cli: " + what + "\n");
+    err_.lineDone();
+  }
+
+  Output out_, err_;
+  const bool where_, quiet_;
+  quenvar::cli::SharerTable table_;
+  std::vector<std::string> names_;  // of the inputs, as --where shows them
+  std::size_t written_ = 0;         // sharers written so far
+  bool failed_ = false;
+};
+
 // Command-line arguments as the platform gives them: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
 std::u16string_view units(const wchar_t* arg) {
@@ -145,35 +243,53 @@ std::string narrow(const char* arg) {
 #endif
 
 int run(int argc, ArgChar** argv) {
-  Batch batch;
+  Output out(1), err(2);
   std::vector<const ArgChar*> inputs;
-  bool optionsEnded = false;
+  bool optionsEnded = false, scan = false, where = false, quiet = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = narrow(argv[i]);
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-      batch.out().append(kUsage);
-      return batch.out().flush() ? kAllRepaired : kUsageOrIoError;
-    } else if (!optionsEnded && arg == "--version") {
-      batch.out().append("quenvar-cli " QUENVAR_VERSION_STRING "\n");
-      return batch.out().flush() ? kAllRepaired : kUsageOrIoError;
-    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      batch.err().append("quenvar-cli: 未知选项 " + arg + "\n" + kUsage);
-      batch.err().flush();
-      return kUsageOrIoError;
-    } else {
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
       inputs.push_back(argv[i]);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      out.append(kUsage);
+      return out.flush() ? kAllRepaired : kUsageOrIoError;
+    } else if (arg == "--version") {
+      out.append("quenvar-cli " QUENVAR_VERSION_STRING "\n");
+      return out.flush() ? kAllRepaired : kUsageOrIoError;
+    } else if (arg == "--scan" || arg == "--where" || arg == "--quiet") {
+      (arg == "--scan" ? scan : arg == "--where" ? where : quiet) = true;
+    } else {
+      err.append("quenvar-cli: 未知选项 " + arg + "\n" + kUsage);
+      err.flush();
+      return kUsageOrIoError;
     }
   }
+  if ((where || quiet) && !scan) {
+    err.append("quenvar-cli: --where 和 --quiet 只能与 --scan 一起使用\n");
+    err.flush();
+    return kUsageOrIoError;
+  }
+
+  if (scan) {
+    Scan scanning(where, quiet);
+    if (inputs.empty())
+      scanning.read(nullptr, "-");
+    for (const ArgChar* input : inputs) {
+      const std::string name = narrow(input);
+      scanning.read(name == "-" ? nullptr : input, name);
+    }
+    return scanning.finish();
+  }
+  Batch batch;
   if (inputs.empty())
     batch.readStandardInput();
   for (const ArgChar* argument : inputs) {
-    if (narrow(argument) == "-") {
+    if (narrow(argument) == "-")
       batch.readStandardInput();
-    } else {
+    else
       batch.report(repairArgument(argument));
-    }
   }
   return batch.finish();
 }

@@ -86,6 +86,13 @@ expect "a short input with the marker" "${P}=abc"
 end_input
 expect "end of input, status 0" "exit status: 0"
 
+# --scan at a terminal: each new sharer is written as soon as its line is entered.
+start "--scan"
+type_line "see https://pan.baidu.com/share/link?shareid=1&uk=1234567890 here"
+expect "a sharer as soon as its line is entered" "${P}1234567890"
+end_input
+expect "end of the scanned input, status 0" "exit status: 0"
+
 if [[ -n $keys ]]; then
   # A console read of 4096 units ends between the two halves of a character outside the BMP;
   # the key must keep it whole. Output goes to a file, as UTF-8, where its bytes can be read.

@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 P=http://pan.baidu.com/share/home?uk=
 passed=0 failed=0
 
-# check NAME STATUS STDOUT STDERR-PATTERN STDIN-FILE -- ARGS...
+# check NAME STATUS STDOUT STDERR-PATTERN|(nothing) STDIN-FILE -- ARGS...
 check() {
   local name=$1 want_status=$2 want_out=$3 want_err=$4 stdin=$5
   shift 6
@@ -23,6 +23,10 @@ check() {
   printf '%s' "$want_out" >"$work/want"
   local problems=()
   [[ $status -eq $want_status ]] || problems+=("exit status $status, expected $want_status")
+  if [[ $want_err == "(nothing)" ]]; then
+    [[ -s $work/err ]] && problems+=("stderr is not empty: $(head -c 300 "$work/err")")
+    want_err=
+  fi
   cmp -s "$work/out" "$work/want" || problems+=("stdout differs: $(head -c 300 "$work/out" | od -c | head -5)")
   if [[ -n $want_err ]] && ! grep -q -- "$want_err" "$work/err"; then
     problems+=("stderr lacks '$want_err': $(head -c 300 "$work/err")")
@@ -70,6 +74,30 @@ fi
 
 # Standard input that cannot be read (a directory): every source reports a failed read.
 check "standard input that cannot be read" 2 "" "读取标准输入失败" / --
+
+# --scan: every sharer in free text, once, in order of first appearance across the inputs.
+cd "$work" || exit 1
+cat >page.html <<'PAGE'
+<p>资源 <a href="https://pan.baidu.com/share/link?shareid=1&amp;uk=1111111111">下载</a></p>
+{"url":"https:\/\/yun.baidu.com\/share\/home?uk=22\u0026view=1"}
+跳转 https://www.baidu.com/link?url=https%3A%2F%2Fpan.baidu.com%2Fshare%2Flink%3Fshareid%3D5%26uk%3D3333
+失效 https://pan.baidu.com/s/1abcdef 和 pan.baidu.com/share/init?surl=xyz
+again PAN.BAIDU.COM/share/link?uk=1111111111&shareid=9
+not: pan.baidu.com.cn/share/link?uk=4444 fuk=5555 pan.baidu.com/share/link?uk=123456789012345678901
+PAGE
+printf '链接：https://pan.baidu.com/share/link?uk=7777 完\n' | iconv -f UTF-8 -t GBK >gbk.txt
+{ printf '\xff\xfe'; printf 'x\nhttps://pan.baidu.com/share/home?uk=8888\nyun.baidu.com/share/link?uk=22\n' | iconv -t UTF-16LE; } >utf16.txt
+printf 'only https://pan.baidu.com/s/1abc here\n' >keyless.txt
+page="${P}1111111111"$'\n'"${P}22"$'\n'"${P}3333"$'\n'
+check "scan a saved page" 0 "$page" "找到 4 个指明分享者的链接，3 位分享者；2 个分享链接不含用户编号" empty -- --scan page.html
+check "scan with --where: GBK on standard input, UTF-16 with a byte-order mark" 0 \
+  "${P}1111111111"$'\t2\tpage.html:1\n'"${P}22"$'\t2\tpage.html:2\n'"${P}3333"$'\t1\tpage.html:3\n'"${P}7777"$'\t1\t-:1\n'"${P}8888"$'\t1\tutf16.txt:2\n' \
+  "" gbk.txt -- --scan --where page.html - utf16.txt
+check "scan finds nobody" 1 "" "0 位分享者；1 个" keyless.txt -- --scan
+check "scan, quietly" 0 "$page" "(nothing)" empty -- --scan --quiet page.html
+check "scan an input that cannot be opened" 2 "$page" "无法打开 missing.txt" empty -- --scan missing.txt page.html
+check "--where without --scan" 2 "" "只能与 --scan 一起使用" empty -- --where page.html
+cd - >/dev/null || exit 1
 
 if [[ $native == yes ]]; then
   status=0
