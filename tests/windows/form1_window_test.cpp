@@ -40,17 +40,16 @@ HWND ownWindow(const wchar_t* className) {
 // What a helper thread does when what it waited for did not come: closes every window of this
 // process, a late notice and Form1 included, until the test is done with it, so that a test
 // waiting in a modal loop or in Form1's message loop fails instead of hanging.
+BOOL CALLBACK closeIfOwn(HWND window, LPARAM) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId() && IsWindowVisible(window))
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
 void closeOwnWindowsUntil(const std::atomic<bool>& done) {
   while (!done) {
-    EnumWindows(
-        [](HWND window, LPARAM) -> BOOL {
-          DWORD process = 0;
-          GetWindowThreadProcessId(window, &process);
-          if (process == GetCurrentProcessId() && IsWindowVisible(window))
-            PostMessageW(window, WM_CLOSE, 0, 0);
-          return TRUE;
-        },
-        0);
+    EnumWindows(closeIfOwn, 0);
     Sleep(50);
   }
 }
