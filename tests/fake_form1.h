@@ -28,9 +28,12 @@ struct Form1State {
 
 inline void PrintTo(const Form1State& s, std::ostream* os) {
   *os << "Text1 \"" << utf8(s.text1) << "\" in colour " << std::hex << s.color << std::dec
-      << ", Text2 \"" << utf8(s.text2) << "\", clipboard "
-      << (s.clipboard ? "\"" + utf8(*s.clipboard) + "\"" : "emptied") << " after "
-      << s.clipboardAttempts << " attempts, notices:";
+      << ", Text2 \"" << utf8(s.text2) << "\", clipboard ";
+  if (s.clipboard)
+    *os << '"' << utf8(*s.clipboard) << '"';
+  else
+    *os << "emptied";
+  *os << " after " << s.clipboardAttempts << " attempts, notices:";
   for (std::u16string_view notice : s.notices)
     *os << " \"" << utf8(notice) << "\"";
 }
