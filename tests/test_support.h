@@ -9,7 +9,8 @@
 
 namespace quenvar::test {
 
-// UTF-16 to UTF-8; lone surrogates are shown as \uXXXX so a failure still says which unit.
+// UTF-16 to UTF-8; control characters and lone surrogates are shown as \uXXXX, so a failure
+// still says which unit.
 inline std::string utf8(std::u16string_view s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -17,7 +18,7 @@ inline std::string utf8(std::u16string_view s) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
         s[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) {
       static const char* hex = "0123456789ABCDEF";
       out += "\\u";
       for (int shift = 12; shift >= 0; shift -= 4)

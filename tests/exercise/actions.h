@@ -69,7 +69,6 @@ class Generator {
  private:
   std::uint64_t random();  // splitmix64: small and fully specified, so a seed means the same
   int below(int n) { return static_cast<int>(random() % static_cast<std::uint64_t>(n)); }
-  double fraction() { return static_cast<double>(random() >> 11) / 9007199254740992.0; }
   std::u16string randomText();
   std::uint64_t state_;
   Model model_;

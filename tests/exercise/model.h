@@ -73,15 +73,12 @@ struct Model {
       hintShown = false;
   }
 
-  void focusByKeyboard(Control to) {
-    focus = to;
+  void tab(bool backwards) {
+    const int step = backwards ? kControls - 1 : 1;
+    focus = static_cast<Control>((static_cast<int>(focus) + step) % kControls);
     // The dialog manager selects all of a text box that Tab moves into.
     if (focusOnBox())
       focusedBox().selectAll();
-  }
-  void tab(bool backwards) {
-    const int step = backwards ? kControls - 1 : 1;
-    focusByKeyboard(static_cast<Control>((static_cast<int>(focus) + step) % kControls));
   }
 
   void clickText1() {
