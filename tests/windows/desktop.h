@@ -43,10 +43,15 @@ std::vector<HWND> noticesOwnedBy(HWND owner);
 Notice readNotice(HWND box);
 
 // Input through the system's input queue, as a person's mouse and keyboard give it: it goes to
-// the foreground window and passes the dialog manager and the key state.
+// the foreground window and passes the dialog manager and the key state. A click close to the
+// one before in time and place waits, so as not to be a double click.
 void clickAt(POINT screen);
 void pressKey(WORD virtualKey, bool shift = false, bool control = false);
 void typeText(std::wstring_view text);  // each UTF-16 unit as a Unicode keystroke
+
+// A window's client area, row by row, as it is on the screen, or as the window draws itself
+// when asked to (WM_PRINTCLIENT, in its own process only).
+std::vector<COLORREF> clientPixels(HWND window, bool printed);
 
 // The clipboard as another program uses it.
 class ClipboardUser {
@@ -65,31 +70,18 @@ class ClipboardUser {
   UINT privateFormat_ = 0;
 };
 
-// A helper process (this program started with --hold-clipboard) that opens the clipboard on
-// request and keeps it open until told to let go.
+// Holds the clipboard open, as a program that is using it does, until released or destroyed.
 class ClipboardHolder {
  public:
-  ClipboardHolder();
-  ~ClipboardHolder();
+  ClipboardHolder() = default;
+  ~ClipboardHolder() { release(); }
   ClipboardHolder(const ClipboardHolder&) = delete;
   ClipboardHolder& operator=(const ClipboardHolder&) = delete;
-  bool ready() const {
-    return process_.hProcess != nullptr &&
-           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-  }
-  // Each returns once the helper has done it; false when it did not start, ended, or did not
-  // answer in time.
-  bool hold();
-  bool release();
+  bool hold();     // false when the clipboard stayed busy for 5 s
+  bool release();  // false when it would not close
 
  private:
-  HANDLE hold_ = nullptr, held_ = nullptr, release_ = nullptr, released_ = nullptr;
-  PROCESS_INFORMATION process_{};
   bool holding_ = false;
 };
-
-// The helper process: its argument, and its entry.
-bool isClipboardHolderArgument(std::wstring_view argument);
-int holdClipboardMain(std::wstring_view argument);
 
 }  // namespace quenvar::desktop

@@ -1,5 +1,4 @@
 // e2e_tests --exe=PATH [--dpi=N] [gtest options]
-// The same program, started with --hold-clipboard=ID, is the helper that keeps the clipboard busy.
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -13,8 +12,6 @@ int wmain(int argc, wchar_t** argv) {
   testing::InitGoogleTest(&argc, argv);
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view arg = argv[i];
-    if (quenvar::desktop::isClipboardHolderArgument(arg))
-      return quenvar::desktop::holdClipboardMain(arg);
     if (arg.starts_with(L"--dpi="))
       quenvar::e2e::settings().dpi = static_cast<int>(std::wcstol(argv[i] + 6, nullptr, 10));
     if (arg.starts_with(L"--exe="))
