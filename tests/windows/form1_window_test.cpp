@@ -6,8 +6,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,60 +39,62 @@ HWND ownWindow(const wchar_t* className) {
   return quenvar::desktop::visibleWindowOf(GetCurrentProcessId(), className);
 }
 
-// What a helper thread does when what it waited for did not come: closes every window of this
-// process, a late notice and Form1 included, until the test is done with it, so that a test
-// waiting in a modal loop or in Form1's message loop fails instead of hanging.
-void closeOwnWindowsUntil(const std::atomic<bool>& done) {
-  while (!done) {
-    EnumWindows(
-        [](HWND window, LPARAM) -> BOOL {
-          DWORD process = 0;
-          GetWindowThreadProcessId(window, &process);
-          if (process == GetCurrentProcessId() && IsWindowVisible(window))
-            PostMessageW(window, WM_CLOSE, 0, 0);
-          return TRUE;
-        },
-        0);
-    Sleep(50);
-  }
-}
-
-// Waits on its own thread for a notice of this process, reads it, optionally checks that it
-// stays open for a while, then presses OK. The notices are modal, so the thread under test is
-// inside the notice's loop meanwhile.
-class NoticeTaker {
+// Acts on a second thread, as the user and the system do, while the test's thread is inside a
+// notice's modal loop or Form1's message loop. When what it waits for does not come (`act`
+// returns false), it closes every window of this process, a late notice and Form1 included, until
+// the test is done with it, so that the test fails instead of hanging.
+class OtherThread {
  public:
-  explicit NoticeTaker(std::chrono::milliseconds mustStay = 0ms)
-      : thread_([this, mustStay] {
-          HWND box = nullptr;
-          if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; })) {
-            closeOwnWindowsUntil(joined_);
+  explicit OtherThread(std::function<bool()> act)
+      : thread_([this, act] {
+          if (act())
             return;
+          while (!joined_) {
+            EnumWindows(
+                [](HWND window, LPARAM) -> BOOL {
+                  DWORD process = 0;
+                  GetWindowThreadProcessId(window, &process);
+                  if (process == GetCurrentProcessId() && IsWindowVisible(window))
+                    PostMessageW(window, WM_CLOSE, 0, 0);
+                  return TRUE;
+                },
+                0);
+            Sleep(50);
           }
-          seen_ = readNotice(box);
-          Sleep(static_cast<DWORD>(mustStay.count()));
-          stayed_ = IsWindow(box) != FALSE;
-          PostMessageW(box, WM_COMMAND, IDOK, 0);
-          taken_ = true;
         }) {}
-  ~NoticeTaker() { join(); }
-
-  // Joins the thread; then the notice, if any, has been read.
-  NoticeTaker& join() {
+  ~OtherThread() { join(); }
+  void join() {
     joined_ = true;
     if (thread_.joinable())
       thread_.join();
-    return *this;
   }
-  bool taken() const { return taken_; }
-  bool stayed() const { return stayed_; }
-  const Notice& seen() const { return seen_; }
 
  private:
-  Notice seen_;
-  std::atomic<bool> taken_ = false, stayed_ = false, joined_ = false;
+  std::atomic<bool> joined_ = false;
   std::thread thread_;
 };
+
+// A window of this process with that class once it is there; null when it did not come.
+HWND ownWindowWhenItComes(const wchar_t* className) {
+  HWND window = nullptr;
+  waitUntil([&] { return (window = ownWindow(className)) != nullptr; });
+  return window;
+}
+
+// Reads the next notice of this process into `seen`, sees whether it stays open for `mustStay`,
+// then presses OK.
+OtherThread noticeTaker(Notice& seen, bool& stayed, std::chrono::milliseconds mustStay = 0ms) {
+  return OtherThread([&seen, &stayed, mustStay] {
+    const HWND box = ownWindowWhenItComes(L"#32770");
+    if (box == nullptr)
+      return false;
+    seen = readNotice(box);
+    Sleep(static_cast<DWORD>(mustStay.count()));
+    stayed = IsWindow(box) != FALSE;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return true;
+  });
+}
 
 // The WM_QUIT that closing Form1 posts must not end a later test's message loop.
 void drainMessages() {
@@ -136,29 +140,8 @@ class Form1InProcess : public testing::Test {
 
   // Pixels of Text1 as drawn, counted by exact colour.
   int pixelsOfColor(COLORREF color) const {
-    const HWND box = control(ControlId::Text1);
-    RECT r{};
-    GetClientRect(box, &r);
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
-    const HGDIOBJ old = SelectObject(dc, bitmap);
-    SendMessageW(box, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
-    int count = 0;
-    for (int y = 0; y < r.bottom; ++y) {
-      for (int x = 0; x < r.right; ++x)
-        count += GetPixel(dc, x, y) == color ? 1 : 0;
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return count;
-  }
-
-  void leftClick(HWND target) {
-    SendMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    const auto pixels = quenvar::desktop::clientPixels(control(ControlId::Text1), true);
+    return static_cast<int>(std::count(pixels.begin(), pixels.end(), color));
   }
 
   std::wstring text(ControlId id) const { return windowText(control(id)); }
@@ -169,31 +152,34 @@ class Form1InProcess : public testing::Test {
 
 // ---- Fonts ----
 
-struct LabelFont {
+struct FontCase {
   ControlId id;
   const char* name;
-  int tenthsOfPoint;
+  int tenthsOfPoint;  // 0: the system's message font
   bool italicAndUnderlined;
 };
-const LabelFont kLabelFonts[] = {
-    {ControlId::Label1, "Label1", 120, false},
-    {ControlId::Label2, "Label2", 120, false},
-    {ControlId::Label3, "Label3", 90, false},
-    {ControlId::Label4, "Label4", 75, true},
+const FontCase kFonts[] = {
+    {ControlId::Label1, "Label1", 120, false},   {ControlId::Label2, "Label2", 120, false},
+    {ControlId::Label3, "Label3", 90, false},    {ControlId::Label4, "Label4", 75, true},
+    {ControlId::Text1, "Text1", 0, false},       {ControlId::Text2, "Text2", 0, false},
+    {ControlId::Command1, "Command1", 0, false}, {ControlId::Command2, "Command2", 0, false},
 };
 
-int dpiOf(HWND window) {
-  const HDC dc = GetDC(window);
+TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizesTheRestTheSystemMessageFont) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+  const HDC dc = GetDC(form);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(window, dc);
-  return dpi;
-}
-
-TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizes) {
-  const int dpi = dpiOf(form);
-  for (const LabelFont& want : kLabelFonts) {
+  ReleaseDC(form, dc);
+  for (const FontCase& want : kFonts) {
     SCOPED_TRACE(want.name);
     const LOGFONTW font = fontOf(want.id);
+    if (want.tenthsOfPoint == 0) {
+      EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName));
+      EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+      continue;
+    }
     EXPECT_EQ(std::wstring(font.lfFaceName), L"微软雅黑");
     EXPECT_EQ(font.lfHeight, -MulDiv(want.tenthsOfPoint, dpi, 720));
     EXPECT_EQ(font.lfWeight, 400);
@@ -201,18 +187,6 @@ TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizes) {
     EXPECT_EQ(font.lfItalic != 0, want.italicAndUnderlined);
     EXPECT_EQ(font.lfUnderline != 0, want.italicAndUnderlined);
     EXPECT_FALSE(font.lfStrikeOut);
-  }
-}
-
-TEST_F(Form1InProcess, BoxesAndButtonsUseTheSystemMessageFont) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof(metrics);
-  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
-  for (ControlId id :
-       {ControlId::Text1, ControlId::Text2, ControlId::Command1, ControlId::Command2}) {
-    const LOGFONTW font = fontOf(id);
-    EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName));
-    EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << static_cast<int>(id);
   }
 }
 
@@ -237,30 +211,26 @@ TEST_F(Form1InProcess, HintIsDrawnInTheScrollBarColourThenTypedTextInBlack) {
   EXPECT_EQ(text1Color(), RGB(0, 0, 0)) << "black for good";
 }
 
-// Sets system colours for the life of the object and puts the old ones back afterwards.
-class SystemColors {
+// The system colours Text1 is drawn with, set for the life of the object.
+class Scheme {
  public:
-  SystemColors(std::initializer_list<std::pair<int, COLORREF>> colors) {
-    for (auto [element, color] : colors) {
-      elements_.push_back(element);
-      saved_.push_back(GetSysColor(element));
-      wanted_.push_back(color);
-    }
-    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), wanted_.data());
+  static constexpr int kElements[] = {COLOR_WINDOW, COLOR_SCROLLBAR, COLOR_GRAYTEXT,
+                                      COLOR_WINDOWTEXT};
+  explicit Scheme(const COLORREF (&colors)[4]) {
+    for (int i = 0; i < 4; ++i)
+      saved_[i] = GetSysColor(kElements[i]);
+    SetSysColors(4, kElements, colors);
   }
-  ~SystemColors() {
-    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), saved_.data());
-  }
+  ~Scheme() { SetSysColors(4, kElements, saved_); }
 
  private:
-  std::vector<int> elements_;
-  std::vector<COLORREF> saved_, wanted_;
+  COLORREF saved_[4];
 };
 
 struct SchemeCase {
   const char* name;
-  bool typed;  // after the first change of Text1
-  COLORREF window, scrollBar, grayText, windowText;
+  bool typed;          // after the first change of Text1
+  COLORREF scheme[4];  // window, scroll bar, grey text, window text
   COLORREF expected;
 };
 
@@ -269,12 +239,14 @@ constexpr COLORREF kGrey = RGB(109, 109, 109), kLight = RGB(200, 200, 200);
 constexpr COLORREF kYellow = RGB(255, 255, 0);
 
 const SchemeCase kSchemes[] = {
-    {"hint on an ordinary scheme", false, kWhite, kLight, kGrey, kBlackRgb, kLight},
-    {"hint where the scroll-bar colour is the background", false, kWhite, kWhite, kGrey, kBlackRgb,
+    {"hint on an ordinary scheme", false, {kWhite, kLight, kGrey, kBlackRgb}, kLight},
+    {"hint where the scroll-bar colour is the background",
+     false,
+     {kWhite, kWhite, kGrey, kBlackRgb},
      kGrey},
-    {"typed text on an ordinary scheme", true, kWhite, kLight, kGrey, kBlackRgb, kBlackRgb},
-    {"typed text on a black background", true, kBlackRgb, kLight, kGrey, kYellow, kYellow},
-    {"hint on a black background", false, kBlackRgb, kLight, kGrey, kYellow, kLight},
+    {"typed text on an ordinary scheme", true, {kWhite, kLight, kGrey, kBlackRgb}, kBlackRgb},
+    {"typed text on a black background", true, {kBlackRgb, kLight, kGrey, kYellow}, kYellow},
+    {"hint on a black background", false, {kBlackRgb, kLight, kGrey, kYellow}, kLight},
 };
 
 TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
@@ -283,10 +255,7 @@ TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
     create(ui::systemClipboard());
     if (c.typed)
       SetWindowTextW(control(ControlId::Text1), L"typed");
-    const SystemColors scheme{{COLOR_WINDOW, c.window},
-                              {COLOR_SCROLLBAR, c.scrollBar},
-                              {COLOR_GRAYTEXT, c.grayText},
-                              {COLOR_WINDOWTEXT, c.windowText}};
+    const Scheme scheme(c.scheme);
     EXPECT_EQ(text1Color(), c.expected);
   }
 }
@@ -294,6 +263,10 @@ TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
 // ---- Clicks in Text1 and the length limit ----
 
 TEST_F(Form1InProcess, FirstClickClearsTheHintLaterClicksKeepTheText) {
+  auto leftClick = [](HWND target) {
+    SendMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  };
   leftClick(control(ControlId::Text1));
   EXPECT_EQ(text(ControlId::Text1), L"");
   EXPECT_EQ(text1Color(), RGB(0, 0, 0));
@@ -328,37 +301,35 @@ HANDLE WINAPI refuseSetData(UINT, HANDLE) {
   return nullptr;
 }
 
-// What the clipboard holds afterwards; the earlier text is gone once EmptyClipboard succeeded.
-enum class Left { EarlierText, TheLink, Nothing };
+constexpr const wchar_t* kLink = L"http://pan.baidu.com/share/home?uk=1234567890";
 
 struct RefusalCase {
   const char* name;
   ui::ClipboardApi api;
   const wchar_t* notice;
-  Left left;
+  const wchar_t* left;  // on the clipboard afterwards: the earlier text is gone once emptied
 };
 
 const RefusalCase kRefusals[] = {
     {"held by another program",
      {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
      L"复制失败，剪贴板暂时无法使用，请稍后重试",
-     Left::EarlierText},
+     L"earlier"},
     {"cannot be emptied",
      {OpenClipboard, refuseEmpty, SetClipboardData, CloseClipboard},
      L"复制失败，请稍后重试",
-     Left::EarlierText},
+     L"earlier"},
     {"refuses the text",
      {OpenClipboard, EmptyClipboard, refuseSetData, CloseClipboard},
      L"复制失败，请稍后重试",
-     Left::Nothing},
+     L"<nothing>"},
     {"takes the text",
      {OpenClipboard, EmptyClipboard, SetClipboardData, CloseClipboard},
      L"链接已复制到剪贴板",
-     Left::TheLink},
+     kLink},
 };
 
 TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
-  const std::wstring link = L"http://pan.baidu.com/share/home?uk=1234567890";
   for (const RefusalCase& c : kRefusals) {
     SCOPED_TRACE(c.name);
     // The table is gone once Form1 has been created: Form1 must hold its own copy.
@@ -368,15 +339,15 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
     table.reset();
     ClipboardUser clipboard;
     ASSERT_TRUE(clipboard.put(L"earlier"));
-    SetWindowTextW(control(ControlId::Text2), link.c_str());
-    NoticeTaker taker;
+    SetWindowTextW(control(ControlId::Text2), kLink);
+    Notice seen;
+    bool stayed = false;
+    OtherThread user = noticeTaker(seen, stayed);
     SendMessageW(control(ControlId::Command2), BM_CLICK, 0, 0);
-    ASSERT_TRUE(taker.join().taken()) << "no notice";
-    EXPECT_EQ(utf8(taker.seen().text), utf8(c.notice));
-    const std::wstring expected = c.left == Left::EarlierText ? L"earlier"
-                                  : c.left == Left::TheLink   ? link
-                                                              : L"<nothing>";
-    EXPECT_EQ(utf8(clipboard.text().value_or(L"<nothing>")), utf8(expected));
+    user.join();
+    ASSERT_NE(seen.box, nullptr) << "no notice";
+    EXPECT_EQ(utf8(seen.text), utf8(c.notice));
+    EXPECT_EQ(utf8(clipboard.text().value_or(L"<nothing>")), utf8(c.left));
   }
 }
 
@@ -405,21 +376,21 @@ TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
     std::size_t writesAfterFree = 0;
     {
       const quenvar::test::FreedMemoryWatch watch;
-      std::atomic<bool> ended = false;
-      std::thread system([&] {
-        HWND form = nullptr, box = nullptr;
-        if (!waitUntil([&] { return (form = ownWindow(ui::kForm1ClassName)) != nullptr; }))
-          return closeOwnWindowsUntil(ended);
+      OtherThread system([&] {
+        const HWND form = ownWindowWhenItComes(ui::kForm1ClassName);
+        if (form == nullptr)
+          return false;
         SetWindowTextW(GetDlgItem(form, static_cast<int>(ControlId::Text2)), L"a link to copy");
         PostMessageW(GetDlgItem(form, static_cast<int>(c.button)), BM_CLICK, 0, 0);
-        if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
-          return closeOwnWindowsUntil(ended);
+        const HWND box = ownWindowWhenItComes(L"#32770");
+        if (box == nullptr)
+          return false;
         seenNotice = readNotice(box).text;
         // Another program's WM_CLOSE, End task, or logging off.
         closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
+        return true;
       });
       exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
-      ended = true;
       system.join();
       writesAfterFree = watch.writesAfterFree();
       EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
@@ -471,14 +442,16 @@ TEST(Form1StartUp, AWindowThatCannotBeCreatedIsReportedUntilDismissed) {
   drainMessages();
   const HHOOK failing = SetWindowsHookExW(WH_CBT, failTextBoxes, nullptr, GetCurrentThreadId());
   ASSERT_NE(failing, nullptr);
-  NoticeTaker taker(700ms);
+  Notice seen;
+  bool stayed = false;
+  OtherThread user = noticeTaker(seen, stayed, 700ms);
   const int exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
   UnhookWindowsHookEx(failing);
-  taker.join();
-  ASSERT_TRUE(taker.taken()) << "no notice appeared";
-  EXPECT_EQ(utf8(taker.seen().text), "无法创建程序窗口，Quenvar 无法启动");
-  EXPECT_EQ(utf8(taker.seen().caption), "Quenvar");
-  EXPECT_TRUE(taker.stayed()) << "the notice closed before the user dismissed it";
+  user.join();
+  ASSERT_NE(seen.box, nullptr) << "no notice appeared";
+  EXPECT_EQ(utf8(seen.text), "无法创建程序窗口，Quenvar 无法启动");
+  EXPECT_EQ(utf8(seen.caption), "Quenvar");
+  EXPECT_TRUE(stayed) << "the notice closed before the user dismissed it";
   EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
 }
@@ -514,10 +487,7 @@ TEST_F(Form1InProcess, DpiChangeRelaysOutAndRecreatesFontsAndIcons) {
     GetWindowRect(form, &window);
     EXPECT_EQ(window.left, 40);
     EXPECT_EQ(window.top, 50);
-    const HWND text2 = control(ControlId::Text2);
-    RECT r{};
-    GetWindowRect(text2, &r);
-    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = quenvar::desktop::rectInClient(control(ControlId::Text2), form);
     EXPECT_EQ(r.left, MulDiv(1800, dpi, 1440));
     EXPECT_EQ(r.bottom - r.top, MulDiv(420, dpi, 1440));
     EXPECT_EQ(fontOf(ControlId::Label4).lfHeight, -MulDiv(75, dpi, 720));
