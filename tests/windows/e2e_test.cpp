@@ -3,6 +3,7 @@
 
 #include <oleacc.h>
 
+#include <optional>
 #include <string>
 
 #include "form1_layout.h"
@@ -10,15 +11,18 @@
 
 namespace {
 
-using namespace quenvar::e2e;
-using quenvar::desktop::ClipboardHolder;
-using quenvar::desktop::ClipboardUser;
-using quenvar::desktop::utf8;
+using namespace std::chrono_literals;
+using namespace quenvar::desktop;
+using quenvar::e2e::QuenvarProcess;
+using quenvar::e2e::settings;
 using quenvar::ui::ControlId;
 
 const std::wstring kHint = L"在此输入已经失效的资源链接";
 const std::wstring kLink = L"https://pan.baidu.com/share/link?shareid=42&uk=1234567890";
 const std::wstring kHome = L"http://pan.baidu.com/share/home?uk=1234567890";
+const std::wstring kRepaired = L"修复成功", kUnsupported = L"暂不支持此链接...";
+const std::wstring kCopied = L"链接已复制到剪贴板",
+                   kNothingToCopy = L"没有可复制的链接，请先修复链接";
 
 // Takes the next notice and checks that it is a proper one with this text.
 void expectNotice(QuenvarProcess& app, const std::wstring& text) {
@@ -29,8 +33,13 @@ void expectNotice(QuenvarProcess& app, const std::wstring& text) {
   EXPECT_EQ(notice->visibleButtons, 1);
   EXPECT_EQ(notice->okButtons, 1);
   EXPECT_FALSE(notice->hasIcon);
-  EXPECT_TRUE(app.noNotice()) << "a second notice followed \"" << utf8(text) << "\"";
+  EXPECT_FALSE(waitUntil([&] { return app.noticesOpen() > 0; }, 400ms))
+      << "a second notice followed \"" << utf8(text) << "\"";
   EXPECT_TRUE(app.running());
+}
+
+bool focusReaches(const QuenvarProcess& app, ControlId id, std::chrono::milliseconds within = 10s) {
+  return waitUntil([&] { return app.focus() == app.control(id); }, within);
 }
 
 class Quenvar : public testing::Test {
@@ -69,10 +78,15 @@ const Geometry kControls[] = {
     {ControlId::Label4, "Label4", L"Static", L"Zek", box(357, 152, 23, 16), box(536, 228, 35, 24)},
 };
 
-TEST_F(Quenvar, Form1HasItsCaptionSizeAndControls) {
+TEST_F(Quenvar, Form1HasItsCaptionFrameSizeAndControls) {
   const int dpi = settings().dpi;
   ASSERT_TRUE(dpi == 96 || dpi == 144) << "no expectations for " << dpi << " DPI";
   EXPECT_EQ(utf8(windowText(app.form())), "Quenvar");
+  const LONG frame = GetWindowLongW(app.form(), GWL_STYLE);
+  EXPECT_TRUE(frame & WS_SYSMENU);
+  EXPECT_TRUE(frame & WS_MINIMIZEBOX);
+  EXPECT_FALSE(frame & WS_MAXIMIZEBOX);
+  EXPECT_FALSE(frame & WS_THICKFRAME) << "a fixed border";
   RECT client{};
   GetClientRect(app.form(), &client);
   EXPECT_EQ(client.right, dpi == 96 ? 387 : 581);
@@ -96,34 +110,22 @@ TEST_F(Quenvar, Form1HasItsCaptionSizeAndControls) {
     EXPECT_EQ(r.top, want.top);
     EXPECT_EQ(r.right - r.left, want.right - want.left);
     EXPECT_EQ(r.bottom - r.top, want.bottom - want.top);
-    const LONG style = GetWindowLongW(control, GWL_STYLE);
     if (g.kind == std::wstring(L"Edit")) {
-      EXPECT_FALSE(style & (ES_MULTILINE | ES_READONLY))
+      EXPECT_FALSE(GetWindowLongW(control, GWL_STYLE) & (ES_MULTILINE | ES_READONLY))
           << "text boxes are single-line and editable";
       EXPECT_GT(SendMessageW(control, EM_GETLIMITTEXT, 0, 0), 0x7FFF0000) << "no length limit";
     }
   }
 }
 
-TEST_F(Quenvar, FixedBorderWithCloseAndMinimizeBoxes) {
-  const LONG style = GetWindowLongW(app.form(), GWL_STYLE);
-  EXPECT_TRUE(style & WS_SYSMENU);
-  EXPECT_TRUE(style & WS_MINIMIZEBOX);
-  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
-  EXPECT_FALSE(style & WS_THICKFRAME);
-}
-
 // ---- Keyboard ----
 
 TEST_F(Quenvar, FocusStartsOnCommand1AndTabWalksTheControls) {
-  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }))
-      << "focus starts on Command1";
-  const ControlId order[] = {ControlId::Text1, ControlId::Text2, ControlId::Command2,
-                             ControlId::Command1, ControlId::Text1};
-  for (ControlId next : order) {
+  ASSERT_TRUE(focusReaches(app, ControlId::Command1)) << "focus starts on Command1";
+  for (ControlId next : {ControlId::Text1, ControlId::Text2, ControlId::Command2,
+                         ControlId::Command1, ControlId::Text1}) {
     app.pressKey(app.focus(), VK_TAB);
-    EXPECT_TRUE(
-        waitUntil([&] { return app.focus() == app.control(next); }, std::chrono::seconds(3)))
+    EXPECT_TRUE(focusReaches(app, next, 3s))
         << "Tab should reach control " << static_cast<int>(next);
   }
   EXPECT_EQ(utf8(app.text(ControlId::Text1)), utf8(kHint)) << "Tab does not clear the hint";
@@ -166,46 +168,42 @@ TEST_F(Quenvar, EachTextBoxIsNamedByTheLabelBeforeIt) {
 }
 
 TEST_F(Quenvar, EnterOnAFocusedButtonClicksIt) {
-  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }));
+  ASSERT_TRUE(focusReaches(app, ControlId::Command1));
   app.pressKey(app.focus(), VK_RETURN);
-  expectNotice(app, L"暂不支持此链接...");
-  const ControlId toCommand2[] = {ControlId::Text1, ControlId::Text2, ControlId::Command2};
-  for (ControlId next : toCommand2) {
+  expectNotice(app, kUnsupported);
+  for (ControlId next : {ControlId::Text1, ControlId::Text2, ControlId::Command2}) {
     app.pressKey(app.focus(), VK_TAB);
-    ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(next); }));
+    ASSERT_TRUE(focusReaches(app, next));
   }
   app.pressKey(app.focus(), VK_RETURN);
-  expectNotice(app, L"没有可复制的链接，请先修复链接");
+  expectNotice(app, kNothingToCopy);
 }
 
 TEST_F(Quenvar, ClicksArrivingTogetherGiveOneNoticeAtATime) {
   app.click(ControlId::Command1);
   app.click(ControlId::Command1);
-  ASSERT_TRUE(app.waitForNotice());
+  ASSERT_TRUE(waitUntil([&] { return app.noticesOpen() > 0; }));
   Sleep(300);
   EXPECT_EQ(app.noticesOpen(), 1);
-  expectNotice(app, L"暂不支持此链接...");
+  expectNotice(app, kUnsupported);
 }
 
 // ---- Repair ----
 
 TEST_F(Quenvar, RepairOutcomesThroughTheWindow) {
-  struct Step {
+  const struct {
     const char* name;
-    std::wstring text1;
-    std::wstring notice;
-    std::wstring text2After;
-  };
-  const Step steps[] = {
-      {"hint still there", kHint, L"暂不支持此链接...", L""},
-      {"empty input", L"", L"暂不支持此链接...", L""},
-      {"a share link", kLink, L"修复成功", kHome},
-      {"unsupported keeps the earlier link", kLink + L" ", L"暂不支持此链接...", kHome},
-      {"the same link again", kLink, L"修复成功", kHome},
-      {"a short input with the marker", L"=abc", L"修复成功",
+    std::wstring text1, notice, text2After;
+  } steps[] = {
+      {"hint still there", kHint, kUnsupported, L""},
+      {"empty input", L"", kUnsupported, L""},
+      {"a share link", kLink, kRepaired, kHome},
+      {"unsupported keeps the earlier link", kLink + L" ", kUnsupported, kHome},
+      {"the same link again", kLink, kRepaired, kHome},
+      {"a short input with the marker", L"=abc", kRepaired,
        L"http://pan.baidu.com/share/home?uk==abc"},
   };
-  for (const Step& s : steps) {
+  for (const auto& s : steps) {
     SCOPED_TRACE(s.name);
     app.setText(ControlId::Text1, s.text1);
     app.click(ControlId::Command1);
@@ -217,15 +215,15 @@ TEST_F(Quenvar, RepairOutcomesThroughTheWindow) {
 
 TEST_F(Quenvar, LinkTypedAfterTheHintIsRepaired) {
   // Tab in (which keeps the hint), go to the end, type the link.
-  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Command1); }));
+  ASSERT_TRUE(focusReaches(app, ControlId::Command1));
   app.pressKey(app.focus(), VK_TAB);
-  ASSERT_TRUE(waitUntil([&] { return app.focus() == app.control(ControlId::Text1); }));
+  ASSERT_TRUE(focusReaches(app, ControlId::Text1));
   app.pressKey(app.control(ControlId::Text1), VK_END);
   app.type(app.control(ControlId::Text1), kLink);
   ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kHint + kLink; }))
       << utf8(app.text(ControlId::Text1));
   app.click(ControlId::Command1);
-  expectNotice(app, L"修复成功");
+  expectNotice(app, kRepaired);
   EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
 }
 
@@ -244,69 +242,67 @@ class QuenvarCopy : public Quenvar {
     app.click(ControlId::Command1);
     expectNotice(app, notice);
   }
-  void expectClipboardUntouched() {
-    EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kEarlier));
-    EXPECT_TRUE(clipboard.hasPrivateFormat());
-  }
+  std::string clipboardText() const { return utf8(clipboard.text().value_or(L"<none>")); }
   ClipboardUser clipboard;
 };
 
 TEST_F(QuenvarCopy, CopyReplacesEverythingOnTheClipboardWithTheLink) {
-  repair(kLink, L"修复成功");
+  repair(kLink, kRepaired);
   app.click(ControlId::Command2);
-  expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(kHome));
   EXPECT_FALSE(clipboard.hasPrivateFormat()) << "the earlier contents are gone";
 }
 
 TEST_F(QuenvarCopy, CopyAfterAnUnsupportedRepairCopiesTheEarlierLink) {
-  repair(kLink, L"修复成功");
-  repair(L"no key here", L"暂不支持此链接...");
+  repair(kLink, kRepaired);
+  repair(L"no key here", kUnsupported);
   app.click(ControlId::Command2);
-  expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(kHome));
 }
 
 TEST_F(QuenvarCopy, TextTheUserPutInText2IsCopiedUnchanged) {
   const std::wstring edited = L"  自己改过的 text\twith tab ";
   app.setText(ControlId::Text2, edited);
   app.click(ControlId::Command2);
-  expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(edited));
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(edited));
 }
 
 TEST_F(QuenvarCopy, EmptyText2LeavesTheClipboardAlone) {
   app.click(ControlId::Command2);
-  expectNotice(app, L"没有可复制的链接，请先修复链接");
-  expectClipboardUntouched();
+  expectNotice(app, kNothingToCopy);
+  EXPECT_EQ(clipboardText(), utf8(kEarlier));
+  EXPECT_TRUE(clipboard.hasPrivateFormat());
 }
 
 TEST_F(QuenvarCopy, BusyClipboardIsReportedAndTheProgramCarriesOn) {
-  repair(kLink, L"修复成功");
+  repair(kLink, kRepaired);
   {
     ClipboardHolder holder;
     ASSERT_TRUE(holder.hold());
     app.click(ControlId::Command2);
     expectNotice(app, L"复制失败，剪贴板暂时无法使用，请稍后重试");
     EXPECT_TRUE(app.running());
-    holder.release();
   }
-  expectClipboardUntouched();
+  EXPECT_EQ(clipboardText(), utf8(kEarlier));
+  EXPECT_TRUE(clipboard.hasPrivateFormat());
   EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
   app.click(ControlId::Command2);
-  expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(kHome));
 }
 
 TEST_F(QuenvarCopy, ClipboardReleasedWithinTheRetryIsWrittenWithoutComplaint) {
-  repair(kLink, L"修复成功");
+  repair(kLink, kRepaired);
   ClipboardHolder holder;
   ASSERT_TRUE(holder.hold());
   app.click(ControlId::Command2);
   Sleep(250);
   holder.release();
-  expectNotice(app, L"链接已复制到剪贴板");
-  EXPECT_EQ(utf8(clipboard.text().value_or(L"<none>")), utf8(kHome));
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(kHome));
 }
 
 // ---- Text1's hint ----
@@ -320,39 +316,36 @@ TEST_F(Quenvar, FirstClickClearsTheHintAndLaterClicksKeepThePastedLink) {
   ASSERT_TRUE(waitUntil([&] { return app.text(ControlId::Text1) == kLink; }));
   app.clickIn(text1);
   app.clickIn(text1);
-  EXPECT_FALSE(waitUntil([&] { return app.text(ControlId::Text1) != kLink; },
-                         std::chrono::milliseconds(500)))
+  EXPECT_FALSE(waitUntil([&] { return app.text(ControlId::Text1) != kLink; }, 500ms))
       << "a later click threw away the link: " << utf8(app.text(ControlId::Text1));
   app.click(ControlId::Command1);
-  expectNotice(app, L"修复成功");
+  expectNotice(app, kRepaired);
   EXPECT_EQ(utf8(app.text(ControlId::Text2)), utf8(kHome));
 }
 
 // ---- Lifetime ----
 
-TEST_F(Quenvar, ClosingForm1EndsTheProgram) {
-  EXPECT_EQ(app.closeAndWait(), 0u);
-}
-
-TEST_F(Quenvar, ClosingWorksAfterNotices) {
-  app.click(ControlId::Command1);
-  expectNotice(app, L"暂不支持此链接...");
-  EXPECT_EQ(app.closeAndWait(), 0u);
-}
-
-TEST_F(Quenvar, ClosingWhileANoticeIsOpenEndsTheProgram) {
+TEST(QuenvarLifetime, ClosingForm1EndsTheProgram) {
   const struct {
     const char* name;
-    ControlId button;
-  } cases[] = {{"repair notice", ControlId::Command1}, {"copy notice", ControlId::Command2}};
+    std::optional<ControlId> button;  // clicked first
+    bool dismissed;                   // the notice that follows, before closing
+  } cases[] = {{"idle", std::nullopt, false},
+               {"after a notice", ControlId::Command1, true},
+               {"while the repair notice is open", ControlId::Command1, false},
+               {"while the copy notice is open", ControlId::Command2, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    QuenvarProcess own;
-    ASSERT_NE(own.form(), nullptr);
-    own.setText(ControlId::Text2, L"a link to copy");
-    own.click(c.button);
-    ASSERT_TRUE(own.waitForNotice());
-    EXPECT_EQ(own.closeAndWait(), 0u);
+    QuenvarProcess app;
+    ASSERT_NE(app.form(), nullptr);
+    app.setText(ControlId::Text2, L"a link to copy");
+    if (c.button) {
+      app.click(*c.button);
+      ASSERT_TRUE(waitUntil([&] { return app.noticesOpen() > 0; }));
+    }
+    if (c.dismissed)
+      expectNotice(app, kUnsupported);
+    EXPECT_EQ(app.closeAndWait(), 0u);
   }
 }
 

@@ -53,7 +53,7 @@ std::string shown(std::u16string_view s) {
 std::string described(std::u16string_view text, std::wstring_view caption, int buttons, int ok,
                       bool icon) {
   return shown(text) + " captioned " + shown(units(caption)) + ", " + std::to_string(buttons) +
-         " buttons, " + std::to_string(ok) + " OK, " + (icon ? "an icon" : "no icon");
+         " button(s), " + std::to_string(ok) + " OK, " + (icon ? "an icon" : "no icon");
 }
 
 class Runner {

@@ -1,22 +1,16 @@
 // Drives the real Quenvar.exe from another process: starts it, finds its window and controls,
-// types, clicks and presses keys, and reads and dismisses its notices.
+// posts input to them, and reads and dismisses its notices.
 #pragma once
 
 #include <windows.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 
 #include "desktop.h"
+#include "form1_layout.h"
 
 namespace quenvar::e2e {
-
-using desktop::className;
-using desktop::Notice;
-using desktop::rectInClient;
-using desktop::waitUntil;
-using desktop::windowText;
 
 struct Settings {
   std::wstring exePath;  // Windows form of the path to Quenvar.exe
@@ -32,44 +26,28 @@ class QuenvarProcess {
   QuenvarProcess& operator=(const QuenvarProcess&) = delete;
 
   HWND form() const { return form_; }
-  template <typename Id>
-  HWND control(Id id) const {
-    return GetDlgItem(form_, static_cast<int>(id));
-  }
+  HWND control(ui::ControlId id) const { return GetDlgItem(form_, static_cast<int>(id)); }
+  std::wstring text(ui::ControlId id) const { return desktop::windowText(control(id)); }
   bool running() const;
   DWORD exitCode() const;  // STILL_ACTIVE while it runs
   DWORD closeAndWait();    // exit code, or STILL_ACTIVE when it did not end
-
   HWND focus() const;
+  int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
+  // Waits for a notice owned by Form1, reads it and presses OK.
+  std::optional<desktop::Notice> takeNotice();
+
   // Posted messages, which need no foreground window.
   void pressKey(HWND target, UINT virtualKey);
   void type(HWND target, std::wstring_view text);
   void clickIn(HWND target);  // left button down and up inside the control
-  template <typename Id>
-  void click(Id button) {
-    // Posted, not sent: the click opens a modal notice and would block the driver.
-    PostMessageW(control(button), BM_CLICK, 0, 0);
-  }
-  template <typename Id>
-  void setText(Id box, const std::wstring& text) {
+  // Posted, not sent: the click opens a modal notice and would block the driver.
+  void click(ui::ControlId button) { PostMessageW(control(button), BM_CLICK, 0, 0); }
+  void setText(ui::ControlId box, const std::wstring& text) {
     SendMessageTimeoutW(control(box), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, 5000, nullptr);
   }
-  template <typename Id>
-  std::wstring text(Id box) const {
-    return windowText(control(box));
-  }
-
-  // Waits for a notice owned by Form1, reads it and presses OK.
-  std::optional<Notice> takeNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  // True when no notice appears within `quiet`.
-  bool noNotice(std::chrono::milliseconds quiet = std::chrono::milliseconds(400));
-  bool waitForNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
-  DWORD processId() const { return process_.dwProcessId; }
 
  private:
-  HWND findNotice() const;
   PROCESS_INFORMATION process_{};
   HWND form_ = nullptr;
 };
