@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "test_support.h"
+
 namespace quenvar::desktop {
 
 // Declares the process per-monitor DPI-aware, so that it sees the DPI, positions and pixels of
@@ -27,7 +29,9 @@ HWND visibleWindowOf(DWORD processId, const wchar_t* className);
 std::wstring windowText(HWND window);
 std::wstring className(HWND window);
 RECT rectInClient(HWND control, HWND parent);
-std::string utf8(std::wstring_view text);
+inline std::string utf8(std::wstring_view text) {
+  return test::utf8(std::u16string(text.begin(), text.end()));
+}
 
 // A message box as another process sees it.
 struct Notice {

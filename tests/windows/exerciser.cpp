@@ -47,7 +47,9 @@ std::string shown(std::u16string_view s) {
   const std::u16string cut = s.size() > 200 ? std::u16string(s.substr(0, 100)) + u"…" +
                                                   std::u16string(s.substr(s.size() - 100))
                                             : std::u16string(s);
-  return "\"" + test::utf8(cut) + "\" (" + std::to_string(s.size()) + " units)";
+  std::string out = "\"";
+  out += test::utf8(cut);
+  return out + "\" (" + std::to_string(s.size()) + " units)";
 }
 
 std::string described(std::u16string_view text, std::wstring_view caption, int buttons, int ok,
