@@ -2,9 +2,10 @@
 
 #include <malloc.h>
 
-#include <array>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <new>
 
@@ -13,34 +14,26 @@ namespace {
 
 constexpr unsigned char kFreedPattern = 0xDD;
 
-struct Held {
-  void* block;
-  std::size_t size;
-};
-
 // Plain storage: operator delete must not allocate.
 struct Quarantine {
   std::mutex lock;
   bool watching = false;
   std::size_t count = 0;
-  std::array<Held, 1u << 16> blocks{};
-};
-
-Quarantine& quarantine() {
-  static Quarantine q;
-  return q;
-}
+  struct Held {
+    void* block;
+    std::size_t size;
+  } blocks[1u << 16];
+} quarantine;
 
 void release(void* block) {
   if (block == nullptr)
     return;
-  Quarantine& q = quarantine();
   {
-    const std::lock_guard<std::mutex> guard(q.lock);
-    if (q.watching && q.count < q.blocks.size()) {
+    const std::lock_guard<std::mutex> guard(quarantine.lock);
+    if (quarantine.watching && quarantine.count < std::size(quarantine.blocks)) {
       const std::size_t size = _msize(block);
       std::memset(block, kFreedPattern, size);
-      q.blocks[q.count++] = {block, size};
+      quarantine.blocks[quarantine.count++] = {block, size};
       return;
     }
   }
@@ -50,36 +43,31 @@ void release(void* block) {
 }  // namespace
 
 FreedMemoryWatch::FreedMemoryWatch() {
-  const std::lock_guard<std::mutex> guard(quarantine().lock);
-  quarantine().watching = true;
+  const std::lock_guard<std::mutex> guard(quarantine.lock);
+  quarantine.watching = true;
 }
 
 FreedMemoryWatch::~FreedMemoryWatch() {
-  Quarantine& q = quarantine();
-  const std::lock_guard<std::mutex> guard(q.lock);
-  q.watching = false;
-  for (std::size_t i = 0; i < q.count; ++i)
-    std::free(q.blocks[i].block);
-  q.count = 0;
+  const std::lock_guard<std::mutex> guard(quarantine.lock);
+  quarantine.watching = false;
+  for (std::size_t i = 0; i < quarantine.count; ++i)
+    std::free(quarantine.blocks[i].block);
+  quarantine.count = 0;
 }
 
 std::size_t FreedMemoryWatch::blocksHeld() const {
-  const std::lock_guard<std::mutex> guard(quarantine().lock);
-  return quarantine().count;
+  const std::lock_guard<std::mutex> guard(quarantine.lock);
+  return quarantine.count;
 }
 
 std::size_t FreedMemoryWatch::writesAfterFree() const {
-  Quarantine& q = quarantine();
-  const std::lock_guard<std::mutex> guard(q.lock);
+  const std::lock_guard<std::mutex> guard(quarantine.lock);
   std::size_t disturbed = 0;
-  for (std::size_t i = 0; i < q.count; ++i) {
-    const auto* bytes = static_cast<const unsigned char*>(q.blocks[i].block);
-    for (std::size_t k = 0; k < q.blocks[i].size; ++k) {
-      if (bytes[k] != kFreedPattern) {
-        ++disturbed;
-        break;
-      }
-    }
+  for (std::size_t i = 0; i < quarantine.count; ++i) {
+    const auto* bytes = static_cast<const unsigned char*>(quarantine.blocks[i].block);
+    const std::size_t size = quarantine.blocks[i].size;
+    disturbed += std::find_if(bytes, bytes + size,
+                              [](unsigned char b) { return b != kFreedPattern; }) != bytes + size;
   }
   return disturbed;
 }
