@@ -1,13 +1,16 @@
 // End to end: the real Quenvar.exe, worked from another process as a user would.
+//   e2e_tests --exe=PATH [--dpi=N] [gtest options]
 #include <gtest/gtest.h>
 
 #include <oleacc.h>
 
+#include <cwchar>
 #include <optional>
 #include <string>
 
 #include "form1_layout.h"
 #include "quenvar_driver.h"
+#include "windows_path.h"
 
 namespace {
 
@@ -350,3 +353,28 @@ TEST(QuenvarLifetime, ClosingForm1EndsTheProgram) {
 }
 
 }  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  declareDpiAware();
+  testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view arg = argv[i];
+    if (arg.starts_with(L"--dpi="))
+      settings().dpi = static_cast<int>(std::wcstol(argv[i] + 6, nullptr, 10));
+    if (arg.starts_with(L"--exe="))
+      settings().exePath = quenvar::windowsPath(arg.substr(6));
+  }
+  if (settings().exePath.empty()) {
+    std::fprintf(stderr, "usage: e2e_tests --exe=PATH [--dpi=N]\n");
+    return 2;
+  }
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  if (dpi != settings().dpi) {
+    std::fprintf(stderr, "the system reports %d DPI, not the %d this run expects\n", dpi,
+                 settings().dpi);
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}
