@@ -217,11 +217,6 @@ ClipboardUser::ClipboardUser()
                              nullptr)),
       privateFormat_(RegisterClipboardFormatW(L"Quenvar.test.earlier-copy")) {}
 
-ClipboardUser::~ClipboardUser() {
-  if (owner_ != nullptr)
-    DestroyWindow(owner_);
-}
-
 bool ClipboardUser::put(const std::wstring& text) {
   auto block = [](const void* data, std::size_t bytes) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
@@ -254,10 +249,6 @@ std::optional<std::wstring> ClipboardUser::text() const {
   }
   CloseClipboard();
   return result;
-}
-
-bool ClipboardUser::hasPrivateFormat() const {
-  return IsClipboardFormatAvailable(privateFormat_) != FALSE;
 }
 
 bool ClipboardHolder::hold() {

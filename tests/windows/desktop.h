@@ -61,13 +61,13 @@ std::vector<COLORREF> clientPixels(HWND window, bool printed);
 class ClipboardUser {
  public:
   ClipboardUser();
-  ~ClipboardUser();
+  ~ClipboardUser() { DestroyWindow(owner_); }
   ClipboardUser(const ClipboardUser&) = delete;
   ClipboardUser& operator=(const ClipboardUser&) = delete;
   // Replaces the clipboard with a text and a private format, as a user's earlier copy would.
   bool put(const std::wstring& text);
   std::optional<std::wstring> text() const;
-  bool hasPrivateFormat() const;
+  bool hasPrivateFormat() const { return IsClipboardFormatAvailable(privateFormat_) != FALSE; }
 
  private:
   HWND owner_ = nullptr;

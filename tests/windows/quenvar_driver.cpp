@@ -40,24 +40,6 @@ QuenvarProcess::~QuenvarProcess() {
   CloseHandle(process_.hProcess);
 }
 
-bool QuenvarProcess::running() const {
-  return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-DWORD QuenvarProcess::exitCode() const {
-  DWORD code = STILL_ACTIVE;
-  if (process_.hProcess != nullptr)
-    GetExitCodeProcess(process_.hProcess, &code);
-  return code;
-}
-
-DWORD QuenvarProcess::closeAndWait() {
-  PostMessageW(form_, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
-    return STILL_ACTIVE;
-  return exitCode();
-}
-
 HWND QuenvarProcess::focus() const {
   GUITHREADINFO info{};
   info.cbSize = sizeof(info);
@@ -70,17 +52,6 @@ void QuenvarProcess::pressKey(HWND target, UINT virtualKey) {
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(target, WM_KEYDOWN, virtualKey, scan | 1);
   PostMessageW(target, WM_KEYUP, virtualKey, scan | 1 | (1u << 30) | (1u << 31));
-}
-
-void QuenvarProcess::type(HWND target, std::wstring_view text) {
-  for (wchar_t c : text)
-    PostMessageW(target, WM_CHAR, c, 1);
-}
-
-void QuenvarProcess::clickIn(HWND target) {
-  const LPARAM at = MAKELPARAM(8, 8);
-  PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  PostMessageW(target, WM_LBUTTONUP, 0, at);
 }
 
 std::optional<desktop::Notice> QuenvarProcess::takeNotice() {

@@ -28,9 +28,19 @@ class QuenvarProcess {
   HWND form() const { return form_; }
   HWND control(ui::ControlId id) const { return GetDlgItem(form_, static_cast<int>(id)); }
   std::wstring text(ui::ControlId id) const { return desktop::windowText(control(id)); }
-  bool running() const;
-  DWORD exitCode() const;  // STILL_ACTIVE while it runs
-  DWORD closeAndWait();    // exit code, or STILL_ACTIVE when it did not end
+  bool running() const {
+    return process_.hProcess != nullptr &&
+           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  }
+  DWORD exitCode() const {  // STILL_ACTIVE while it runs
+    DWORD code = STILL_ACTIVE;
+    return process_.hProcess && GetExitCodeProcess(process_.hProcess, &code) ? code : STILL_ACTIVE;
+  }
+  DWORD closeAndWait() {  // the exit code, or STILL_ACTIVE when it did not end
+    PostMessageW(form_, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process_.hProcess, 5000);
+    return exitCode();
+  }
   HWND focus() const;
   int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
   // Waits for a notice owned by Form1, reads it and presses OK.
@@ -38,8 +48,14 @@ class QuenvarProcess {
 
   // Posted messages, which need no foreground window.
   void pressKey(HWND target, UINT virtualKey);
-  void type(HWND target, std::wstring_view text);
-  void clickIn(HWND target);  // left button down and up inside the control
+  void type(HWND target, std::wstring_view text) {
+    for (wchar_t c : text)
+      PostMessageW(target, WM_CHAR, c, 1);
+  }
+  void clickIn(HWND target) {  // left button down and up inside the control
+    PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 8));
+    PostMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(8, 8));
+  }
   // Posted, not sent: the click opens a modal notice and would block the driver.
   void click(ui::ControlId button) { PostMessageW(control(button), BM_CLICK, 0, 0); }
   void setText(ui::ControlId box, const std::wstring& text) {
