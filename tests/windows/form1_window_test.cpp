@@ -24,42 +24,28 @@
 
 namespace {
 
-using quenvar::ui::ControlId;
 namespace ui = quenvar::ui;
+using namespace quenvar::desktop;
 using namespace std::chrono_literals;
-using quenvar::desktop::ClipboardUser;
-using quenvar::desktop::Notice;
-using quenvar::desktop::readNotice;
-using quenvar::desktop::utf8;
-using quenvar::desktop::waitUntil;
-using quenvar::desktop::windowText;
+using quenvar::ui::ControlId;
 
-// A visible top-level window of this process with that class, or null.
 HWND ownWindow(const wchar_t* className) {
-  return quenvar::desktop::visibleWindowOf(GetCurrentProcessId(), className);
+  return visibleWindowOf(GetCurrentProcessId(), className);
 }
 
 // Acts on a second thread, as the user and the system do, while the test's thread is inside a
 // notice's modal loop or Form1's message loop. When what it waits for does not come (`act`
-// returns false), it closes every window of this process, a late notice and Form1 included, until
-// the test is done with it, so that the test fails instead of hanging.
+// returns false), it closes this process's notices and Form1, a late notice included, until the
+// test is done with it, so that the test fails instead of hanging.
 class OtherThread {
  public:
   explicit OtherThread(std::function<bool()> act)
       : thread_([this, act] {
-          if (act())
-            return;
-          while (!joined_) {
-            EnumWindows(
-                [](HWND window, LPARAM) -> BOOL {
-                  DWORD process = 0;
-                  GetWindowThreadProcessId(window, &process);
-                  if (process == GetCurrentProcessId() && IsWindowVisible(window))
-                    PostMessageW(window, WM_CLOSE, 0, 0);
-                  return TRUE;
-                },
-                0);
-            Sleep(50);
+          for (bool done = act(); !done && !joined_; Sleep(50)) {
+            for (const wchar_t* kind : {L"#32770", ui::kForm1ClassName}) {
+              if (const HWND window = ownWindow(kind))
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            }
           }
         }) {}
   ~OtherThread() { join(); }
@@ -140,7 +126,7 @@ class Form1InProcess : public testing::Test {
 
   // Pixels of Text1 as drawn, counted by exact colour.
   int pixelsOfColor(COLORREF color) const {
-    const auto pixels = quenvar::desktop::clientPixels(control(ControlId::Text1), true);
+    const auto pixels = clientPixels(control(ControlId::Text1), true);
     return static_cast<int>(std::count(pixels.begin(), pixels.end(), color));
   }
 
@@ -487,7 +473,7 @@ TEST_F(Form1InProcess, DpiChangeRelaysOutAndRecreatesFontsAndIcons) {
     GetWindowRect(form, &window);
     EXPECT_EQ(window.left, 40);
     EXPECT_EQ(window.top, 50);
-    const RECT r = quenvar::desktop::rectInClient(control(ControlId::Text2), form);
+    const RECT r = rectInClient(control(ControlId::Text2), form);
     EXPECT_EQ(r.left, MulDiv(1800, dpi, 1440));
     EXPECT_EQ(r.bottom - r.top, MulDiv(420, dpi, 1440));
     EXPECT_EQ(fontOf(ControlId::Label4).lfHeight, -MulDiv(75, dpi, 720));
