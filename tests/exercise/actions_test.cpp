@@ -106,6 +106,7 @@ const std::u16string kHome = u"http://pan.baidu.com/share/home?uk=1234567890";
 const std::string kTypeLink = "type \"" + utf8(kLinkText) + "\"\n";
 
 TEST(ExerciseModel, ShowsWhatQuenvarShould) {
+  using enum Control;
   const struct {
     const char* name;
     std::string actions;
@@ -115,27 +116,23 @@ TEST(ExerciseModel, ShowsWhatQuenvarShould) {
     Control focus;
     bool hint;
   } kSequences[] = {
-      {"start", "", kHint, 0, 0, u"", u"", Control::Command1, true},
-      {"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"", Control::Text1,
-       false},
-      {"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"", Control::Text1, true},
+      {"start", "", kHint, 0, 0, u"", u"", Command1, true},
+      {"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"", Text1, false},
+      {"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"", Text1, true},
       {"typing over the selected hint", "tab\ntype \"a\U0001F600\"", u"a\U0001F600", 3, 3, u"", u"",
-       Control::Text1, false},
-      {"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"", Control::Text1,
-       false},
+       Text1, false},
+      {"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"", Text1, false},
       {"enter in a box types nothing, space a space", "tab\nenter\nspace", u" ", 1, 1, u"", u"",
-       Control::Text1, false},
+       Text1, false},
       {"repair", "tab\n" + kTypeLink + "click-command1 at 0 0", kLinkText, 56, 56, kHome, kRepaired,
-       Control::Command1, false},
-      {"unsupported", "enter", kHint, 0, 0, u"", kUnsupported, Control::Command1, true},
-      {"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"", kNothingToCopy, Control::Command2,
-       true},
-      {"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"", Control::Command2,
-       true},
+       Command1, false},
+      {"unsupported", "enter", kHint, 0, 0, u"", kUnsupported, Command1, true},
+      {"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"", kNothingToCopy, Command2, true},
+      {"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"", Command2, true},
       {"copy", "tab\n" + kTypeLink + "shift-tab\nenter\ndismiss-enter\nshift-tab\nspace", kLinkText,
-       56, 56, kHome, kCopied, Control::Command2, false},
-      {"end puts the caret last", "tab\nend", kHint, kHint.size(), kHint.size(), u"", u"",
-       Control::Text1, true},
+       56, 56, kHome, kCopied, Command2, false},
+      {"end puts the caret last", "tab\nend", kHint, kHint.size(), kHint.size(), u"", u"", Text1,
+       true},
   };
   for (const auto& s : kSequences) {
     SCOPED_TRACE(s.name);
