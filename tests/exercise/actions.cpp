@@ -127,8 +127,8 @@ std::optional<Action> parseAction(std::string_view rest) {
   a.newClipboard = a.kind == Kind::Paste && rest.starts_with('"');
   if (hasText(a))
     a.text = unquote(rest);
-  if ((kind->fields & kAt) &&
-      (word() != "at" || !number(a.x) || !number(a.y) || a.x < 0 || a.x > 1 || a.y < 0 || a.y > 1))
+  if ((kind->fields & kAt) && (word() != "at" || !number(a.x) || !number(a.y) ||
+                               !(a.x >= 0 && a.x <= 1 && a.y >= 0 && a.y <= 1)))
     return std::nullopt;
   return a;
 }

@@ -89,6 +89,7 @@ TEST(ExerciseActions, ListErrorsNameTheFirstLineThatIsNotAsWritten) {
       {"raw surrogate", "type \"\xED\xA0\x80\"", 1},
       {"short escape", "type \"\\uD83\"", 1},
       {"outside", "click-text1 at 0.5 1.5", 1},
+      {"not a number", "click-text1 at nan 0.5", 1},
       {"not shortest", "click-text1 at 0.50 0.5", 1},
       {"no at", "dismiss-click 0.5 0.5", 1},
       {"control", "click-under-notice Text3 at 0 0", 1},
