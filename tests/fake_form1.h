@@ -38,34 +38,31 @@ inline void PrintTo(const Form1State& s, std::ostream* os) {
     *os << " \"" << utf8(notice) << "\"";
 }
 
-// What the platform does not do.
-struct Faults {
+class FakeForm1 : public ui::Form1Controls {
+ public:
+  FakeForm1() { state.color = ui::kText1HintColor; }
+  Form1State state;
+  std::chrono::milliseconds paused{0};
+  bool noticeOpen = false;  // until the test dismisses it
+  bool clipboardUsedAfterNotice = false;
+  // What the platform does not do.
   bool failReads = false;
   bool throwOnRead = false;  // as when memory runs out
   bool failSetText1 = false;
   bool failSetText2 = false;
   int busyAttempts = 0;    // attempts that find the clipboard held by another program
   bool failWrite = false;  // refused after the clipboard was emptied, as SetClipboardData can
-};
-
-class FakeForm1 : public ui::Form1Controls {
- public:
-  explicit FakeForm1(Faults faults = {}) : faults_(faults) { state.color = ui::kText1HintColor; }
-  Form1State state;
-  std::chrono::milliseconds paused{0};
-  bool noticeOpen = false;  // until the test dismisses it
-  bool clipboardUsedAfterNotice = false;
 
   std::optional<std::u16string> text1() override { return read(state.text1); }
   std::optional<std::u16string> text2() override { return read(state.text2); }
   bool setText1(std::u16string_view text) override {
-    if (faults_.failSetText1)
+    if (failSetText1)
       return false;
     userEditsText1(text);  // the edit box's change notification follows, as for the user's edits
     return true;
   }
   bool setText2(std::u16string_view text) override {
-    if (faults_.failSetText2)
+    if (failSetText2)
       return false;
     state.text2 = text;
     return true;
@@ -74,10 +71,10 @@ class FakeForm1 : public ui::Form1Controls {
   void setText1Color(ui::ColorValue value) override { state.color = value; }
   ui::ClipboardWrite writeClipboard(std::u16string_view text) override {
     clipboardUsedAfterNotice = clipboardUsedAfterNotice || noticeOpen;
-    if (++state.clipboardAttempts <= faults_.busyAttempts)
+    if (++state.clipboardAttempts <= busyAttempts)
       return ui::ClipboardWrite::Busy;
     state.clipboard.reset();
-    if (faults_.failWrite)
+    if (failWrite)
       return ui::ClipboardWrite::Failed;
     state.clipboard = std::u16string(text);
     return ui::ClipboardWrite::Written;
@@ -96,13 +93,12 @@ class FakeForm1 : public ui::Form1Controls {
 
  private:
   std::optional<std::u16string> read(const std::u16string& value) const {
-    if (faults_.throwOnRead)
+    if (throwOnRead)
       throw std::bad_alloc();
-    if (faults_.failReads)
+    if (failReads)
       return std::nullopt;
     return value;
   }
-  Faults faults_;
   std::deque<std::u16string> noticeTexts_;  // what `state.notices` shows; a deque never moves them
 };
 

@@ -13,7 +13,6 @@ namespace {
 namespace ui = quenvar::ui;
 using namespace quenvar::ui::notice;
 using quenvar::test::FakeForm1;
-using quenvar::test::Faults;
 using quenvar::test::Form1State;
 
 const std::u16string kHint(ui::kText1Hint);
@@ -29,12 +28,20 @@ Step editText2(std::u16string text) {
   return [text](FakeForm1& form) { form.state.text2 = text; };
 }
 const Step repair = ui::onCommand1Click, copy = ui::onCommand2Click, click = ui::onText1Click;
+// The platform failing from then on.
+const Step readsFail = [](FakeForm1& form) { form.failReads = true; };
+const Step readsRunOutOfMemory = [](FakeForm1& form) { form.throwOnRead = true; };
+const Step text1Refuses = [](FakeForm1& form) { form.failSetText1 = true; };
+const Step text2Refuses = [](FakeForm1& form) { form.failSetText2 = true; };
+const Step clipboardRefuses = [](FakeForm1& form) { form.failWrite = true; };
+Step clipboardBusyFor(int attempts) {
+  return [attempts](FakeForm1& form) { form.busyAttempts = attempts; };
+}
 
 struct Case {
   const char* name;
   std::vector<Step> steps;
   Form1State expected;  // unlisted fields as Form1 starts
-  Faults faults = {};
 };
 
 const Case kCases[] = {
@@ -58,17 +65,14 @@ const Case kCases[] = {
      {type(kHint + kLink), repair},
      {.text1 = kHint + kLink, .text2 = kHome, .color = ui::kBlack, .notices = {kRepaired}}},
     {"Text1 that cannot be read",
-     {editText2(u"kept"), repair},
-     {.text2 = u"kept", .notices = {kReadInputFailed}},
-     {.failReads = true}},
+     {readsFail, editText2(u"kept"), repair},
+     {.text2 = u"kept", .notices = {kReadInputFailed}}},
     {"Text2 that refuses the link",
-     {type(kLink), editText2(u"kept"), repair},
-     {.text1 = kLink, .text2 = u"kept", .color = ui::kBlack, .notices = {kShowResultFailed}},
-     {.failSetText2 = true}},
+     {text2Refuses, type(kLink), editText2(u"kept"), repair},
+     {.text1 = kLink, .text2 = u"kept", .color = ui::kBlack, .notices = {kShowResultFailed}}},
     {"memory running out on a huge paste",
-     {type(kLink), editText2(u"kept"), repair},
-     {.text1 = kLink, .text2 = u"kept", .color = ui::kBlack, .notices = {kOutOfMemory}},
-     {.throwOnRead = true}},
+     {readsRunOutOfMemory, type(kLink), editText2(u"kept"), repair},
+     {.text1 = kLink, .text2 = u"kept", .color = ui::kBlack, .notices = {kOutOfMemory}}},
     {"same input gives the same result each time",
      {type(kLink), repair, repair, repair},
      {.text1 = kLink,
@@ -88,25 +92,20 @@ const Case kCases[] = {
       .clipboardAttempts = 1}},
     {"empty Text2 leaves the clipboard alone", {copy}, {.notices = {kNothingToCopy}}},
     {"busy briefly, then copied",
-     {editText2(kHome), copy},
-     {.text2 = kHome, .clipboard = kHome, .notices = {kCopied}, .clipboardAttempts = 4},
-     {.busyAttempts = 3}},
+     {clipboardBusyFor(3), editText2(kHome), copy},
+     {.text2 = kHome, .clipboard = kHome, .notices = {kCopied}, .clipboardAttempts = 4}},
     {"busy throughout",
-     {editText2(kHome), copy},
-     {.text2 = kHome, .notices = {kClipboardBusy}, .clipboardAttempts = ui::kClipboardAttempts},
-     {.busyAttempts = 1000}},
+     {clipboardBusyFor(1000), editText2(kHome), copy},
+     {.text2 = kHome, .notices = {kClipboardBusy}, .clipboardAttempts = ui::kClipboardAttempts}},
     {"write refused after the clipboard was emptied",
-     {editText2(kHome), copy},
-     {.text2 = kHome, .clipboard = std::nullopt, .notices = {kCopyFailed}, .clipboardAttempts = 1},
-     {.failWrite = true}},
+     {clipboardRefuses, editText2(kHome), copy},
+     {.text2 = kHome, .clipboard = std::nullopt, .notices = {kCopyFailed}, .clipboardAttempts = 1}},
     {"Text2 that cannot be read",
-     {editText2(kHome), copy},
-     {.text2 = kHome, .notices = {kReadResultFailed}},
-     {.failReads = true}},
+     {readsFail, editText2(kHome), copy},
+     {.text2 = kHome, .notices = {kReadResultFailed}}},
     {"memory running out",
-     {editText2(kHome), copy},
-     {.text2 = kHome, .notices = {kOutOfMemory}},
-     {.throwOnRead = true}},
+     {readsRunOutOfMemory, editText2(kHome), copy},
+     {.text2 = kHome, .notices = {kOutOfMemory}}},
     {"unsupported repair leaves the earlier link to copy",
      {type(kLink), repair, type(u"not a link"), repair, copy},
      {.text1 = u"not a link",
@@ -132,15 +131,14 @@ const Case kCases[] = {
      {click, type(u"x"), type(u""), click},
      {.text1 = u"", .color = ui::kBlack}},
     {"box that refuses to empty is reported and kept",
-     {click},
-     {.notices = {kClearHintFailed}},
-     {.failSetText1 = true}},
+     {text1Refuses, click},
+     {.notices = {kClearHintFailed}}},
 };
 
 TEST(Form1Handlers, ShowWhatTheUserExpects) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
-    FakeForm1 form(c.faults);
+    FakeForm1 form;
     for (const Step& step : c.steps) {
       form.noticeOpen = false;  // the user dismissed it before going on
       step(form);
@@ -152,7 +150,8 @@ TEST(Form1Handlers, ShowWhatTheUserExpects) {
 }
 
 TEST(Form1Handlers, CopyWaitsHalfASecondToASecondForABusyClipboard) {
-  FakeForm1 form({.busyAttempts = 1000});
+  FakeForm1 form;
+  form.busyAttempts = 1000;
   form.state.text2 = kHome;
   ui::onCommand2Click(form);
   EXPECT_GE(form.paused.count(), 500);
