@@ -87,15 +87,12 @@ const Case kCases[] = {
 };
 
 TEST(RepairShareLink, GivesTheExpectedOutcome) {
+  EXPECT_EQ(utf8(quenvar::kHomeLinkPrefix), utf8(kHome)) << "the service's home page";
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(outcome(c.input), c.key ? utf8(kHome + std::u16string(*c.key)) : "unsupported")
         << "input \"" << utf8(c.input) << "\"";
   }
-}
-
-TEST(RepairShareLink, PrefixIsTheServiceHomePage) {
-  EXPECT_EQ(utf8(quenvar::kHomeLinkPrefix), utf8(kHome));
 }
 
 TEST(RepairShareLink, RepairsOnlyWithTheMarkerElevenUnitsFromTheEnd) {
