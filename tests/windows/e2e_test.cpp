@@ -102,7 +102,7 @@ std::wstring accessibleName(HWND window) {
 }
 
 TEST_F(Quenvar, Form1HasItsCaptionFrameSizeAndControlsEachBoxNamedByItsLabel) {
-  const int dpi = settings().dpi;
+  const int dpi = settings.dpi;
   ASSERT_TRUE(dpi == 96 || dpi == 144) << "no expectations for " << dpi << " DPI";
   EXPECT_EQ(utf8(windowText(app.form())), "Quenvar");
   const LONG frame = GetWindowLongW(app.form(), GWL_STYLE);
@@ -324,20 +324,20 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::wstring_view arg = argv[i];
     if (arg.starts_with(L"--dpi="))
-      settings().dpi = static_cast<int>(std::wcstol(argv[i] + 6, nullptr, 10));
+      settings.dpi = static_cast<int>(std::wcstol(argv[i] + 6, nullptr, 10));
     if (arg.starts_with(L"--exe="))
-      settings().exePath = quenvar::windowsPath(arg.substr(6));
+      settings.exePath = quenvar::windowsPath(arg.substr(6));
   }
-  if (settings().exePath.empty()) {
+  if (settings.exePath.empty()) {
     std::fprintf(stderr, "usage: e2e_tests --exe=PATH [--dpi=N]\n");
     return 2;
   }
   const HDC screen = GetDC(nullptr);
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
-  if (dpi != settings().dpi) {
+  if (dpi != settings.dpi) {
     std::fprintf(stderr, "the system reports %d DPI, not the %d this run expects\n", dpi,
-                 settings().dpi);
+                 settings.dpi);
     return 2;
   }
   return RUN_ALL_TESTS();

@@ -1,7 +1,5 @@
 // Form1 created in this process, where its fonts, colours, clipboard calls and lifetime can be
-// seen: the label fonts, the default font, the text colours and their fallbacks, the re-layout
-// when the DPI changes, a clipboard that refuses the text, Form1 closed while a notice is open,
-// and a start-up that cannot create the window.
+// seen.
 #include <gtest/gtest.h>
 
 #include <windows.h>

@@ -4,16 +4,11 @@
 
 namespace quenvar::e2e {
 
-Settings& settings() {
-  static Settings s;
-  return s;
-}
-
 QuenvarProcess::QuenvarProcess() {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  std::wstring commandLine = L"\"" + settings().exePath + L"\"";
-  if (!CreateProcessW(settings().exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+  std::wstring commandLine = L"\"" + settings.exePath + L"\"";
+  if (!CreateProcessW(settings.exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &process_)) {
     process_ = {};
     return;

@@ -16,7 +16,7 @@ struct Settings {
   std::wstring exePath;  // Windows form of the path to Quenvar.exe
   int dpi = 96;          // the DPI the prefix is set up for
 };
-Settings& settings();
+inline Settings settings;
 
 class QuenvarProcess {
  public:
