@@ -91,7 +91,12 @@ class Runner {
   std::optional<std::vector<std::string>> step(const Action& a) {
     if (!applicable(a, model_))
       return std::nullopt;
-    apply(a, model_, perform(a));
+    CopyOutcome held = CopyOutcome::Copied;
+    if (a.kind == Kind::CopyWhileClipboardHeld)
+      held = copyWhileHeld(a);
+    else
+      perform(a);
+    apply(a, model_, held);
     return settle(a);
   }
 
@@ -201,87 +206,73 @@ class Runner {
     return d;
   }
 
-  // Does the action; for a copy against a held clipboard, says how it must end.
-  CopyOutcome perform(const Action& a) {
+  // Copies while another program holds the clipboard, and says how the copy must end.
+  CopyOutcome copyWhileHeld(const Action& a) {
+    if (!holder_.hold())
+      throw std::runtime_error("the test could not open the clipboard to hold it");
+    clickIn(control(Control::Command2), a.x, a.y);
+    // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
+    // longer, a notice that comes while the clipboard is still held must say it was busy, and one
+    // that comes after may say either.
+    const bool noticeWhileHeld = waitUntil([&] { return app_->noticesOpen() > 0; },
+                                           std::chrono::milliseconds(a.holdMilliseconds));
+    if (!holder_.release())
+      throw std::runtime_error("the test could not close the clipboard it held");
+    if (a.holdMilliseconds < 450)
+      return CopyOutcome::Copied;
+    return noticeWhileHeld ? CopyOutcome::Busy : CopyOutcome::EitherCopiedOrBusy;
+  }
+
+  void perform(const Action& a) {
     const HWND form = app_->form();
     switch (a.kind) {
       case Kind::ClickText1:
-        clickIn(control(Control::Text1), a.x, a.y);
-        break;
+        return clickIn(control(Control::Text1), a.x, a.y);
       case Kind::ClickCommand1:
-        clickIn(control(Control::Command1), a.x, a.y);
-        break;
+        return clickIn(control(Control::Command1), a.x, a.y);
       case Kind::ClickCommand2:
-        clickIn(control(Control::Command2), a.x, a.y);
-        break;
+        return clickIn(control(Control::Command2), a.x, a.y);
       case Kind::ClickUnderNotice:
-        clickIn(control(a.under), a.x, a.y);
-        break;
+        return clickIn(control(a.under), a.x, a.y);
       case Kind::Type:
-        desktop::typeText(wide(a.text));
-        break;
+        return desktop::typeText(wide(a.text));
       case Kind::Paste:
         if (a.newClipboard)
           clipboard_.put(wide(a.text));  // if Quenvar kept it busy, the paste shows it
-        desktop::pressKey('V', false, true);
-        break;
+        return desktop::pressKey('V', false, true);
       case Kind::SelectAllAndDelete:
         desktop::pressKey('A', false, true);
-        desktop::pressKey(VK_DELETE);
-        break;
+        return desktop::pressKey(VK_DELETE);
       case Kind::Tab:
       case Kind::ShiftTab:
-        desktop::pressKey(VK_TAB, a.kind == Kind::ShiftTab);
-        break;
+        return desktop::pressKey(VK_TAB, a.kind == Kind::ShiftTab);
       case Kind::Enter:
       case Kind::DismissWithEnter:
-        desktop::pressKey(VK_RETURN);
-        break;
+        return desktop::pressKey(VK_RETURN);
       case Kind::Space:
-        desktop::pressKey(VK_SPACE);
-        break;
+        return desktop::pressKey(VK_SPACE);
       case Kind::Escape:
       case Kind::DismissWithEscape:
-        desktop::pressKey(VK_ESCAPE);
-        break;
+        return desktop::pressKey(VK_ESCAPE);
       case Kind::End:
-        desktop::pressKey(VK_END);
-        break;
-      case Kind::CopyWhileClipboardHeld: {
-        if (!holder_.hold())
-          throw std::runtime_error("the test could not open the clipboard to hold it");
-        clickIn(control(Control::Command2), a.x, a.y);
-        // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
-        // longer, a notice that comes while the clipboard is still held must say it was busy,
-        // and one that comes after may say either.
-        const bool noticeWhileHeld =
-            waitUntil([&] { return !desktop::noticesOwnedBy(form).empty(); },
-                      std::chrono::milliseconds(a.holdMilliseconds));
-        if (!holder_.release())
-          throw std::runtime_error("the test could not close the clipboard it held");
-        if (a.holdMilliseconds < 450)
-          return CopyOutcome::Copied;
-        return noticeWhileHeld ? CopyOutcome::Busy : CopyOutcome::EitherCopiedOrBusy;
-      }
+        return desktop::pressKey(VK_END);
       case Kind::MinimizeAndRestore:
         PostMessageW(form, WM_SYSCOMMAND, SC_MINIMIZE, 0);
         waitUntil([&] { return IsIconic(form) != FALSE; }, 3s);
         PostMessageW(form, WM_SYSCOMMAND, SC_RESTORE, 0);
         waitUntil([&] { return IsIconic(form) == FALSE; }, 3s);
-        activate();  // as the taskbar button does
-        break;
-      case Kind::DismissWithClick: {
-        const auto notices = desktop::noticesOwnedBy(form);
-        if (!notices.empty())
-          clickIn(GetDlgItem(notices.front(), IDOK), a.x, a.y);
-        break;
-      }
+        return activate();  // as the taskbar button does
+      case Kind::DismissWithClick:
+        for (HWND box : desktop::noticesOwnedBy(form))  // the topmost
+          return clickIn(GetDlgItem(box, IDOK), a.x, a.y);
+        return;
       case Kind::Close:
         PostMessageW(form, WM_CLOSE, 0, 0);
         waitUntil([&] { return !app_->running(); }, 5s);
-        break;
+        return;
+      case Kind::CopyWhileClipboardHeld:
+        return;  // copyWhileHeld()
     }
-    return CopyOutcome::Copied;
   }
 
   std::vector<std::string> settle(const Action& a) {
@@ -423,7 +414,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring value(arg.substr(arg.find(L'=') + 1));
     const std::uint64_t number = std::wcstoull(value.c_str(), nullptr, 10);
     if (arg.starts_with(L"--exe="))
-      e2e::settings().exePath = windowsPath(value);
+      e2e::settings.exePath = windowsPath(value);
     else if (arg.starts_with(L"--seed="))
       o.seed = number;
     else if (arg.starts_with(L"--actions="))
@@ -443,7 +434,7 @@ int wmain(int argc, wchar_t** argv) {
       return 2;
     }
   }
-  if (e2e::settings().exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.replay.empty())) {
+  if (e2e::settings.exePath.empty() || (o.actions == 0 && o.seconds == 0 && o.replay.empty())) {
     std::fprintf(stderr,
                  "usage: exerciser --exe=PATH [--seed=S] [--actions=N | --seconds=T] "
                  "[--shrink-seconds=T] [--target=NAME] [--out=DIR]\n"
