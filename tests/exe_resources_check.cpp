@@ -27,58 +27,39 @@ std::uint32_t le32(const Bytes& b, std::size_t at) {
   return le16(b, at) | (le16(b, at + 2) << 16);
 }
 
-// The resources of a PE file (32- or 64-bit): the tree of type, name and language, with names
-// that are numbers, as resource compilers write them, in the section that holds the tree.
-class PeResources {
- public:
-  explicit PeResources(Bytes file) : file_(std::move(file)) {
-    const std::uint32_t pe = le32(file_, 0x3C);
-    if (le32(file_, pe) != 0x4550)  // "PE\0\0"
-      return;
-    const std::size_t optional = pe + 24;
-    const bool plus = le16(file_, optional) == 0x20B;
-    const std::uint32_t rva = le32(file_, optional + (plus ? 112 : 96) + 2 * 8);
-    const std::size_t sections = optional + le16(file_, pe + 20);
-    for (std::uint32_t i = 0; i < le16(file_, pe + 6); ++i) {
-      const std::size_t s = sections + 40 * i;
-      if (rva >= le32(file_, s + 12) && rva < le32(file_, s + 12) + le32(file_, s + 8)) {
-        rvaToOffset_ = le32(file_, s + 20) - static_cast<std::int64_t>(le32(file_, s + 12));
-        root_ = static_cast<std::size_t>(rva + rvaToOffset_);
-      }
-    }
+// The data of the first resource with that type and id (any id when null), first language, in a
+// PE file (32- or 64-bit) as resource compilers write it: numbered names, and the data in the
+// section that holds the tree.
+std::optional<Bytes> resource(const Bytes& file, std::uint32_t type,
+                              std::optional<std::uint32_t> id) {
+  const std::uint32_t pe = le32(file, 0x3C);
+  const std::size_t optional = pe + 24;
+  const std::uint32_t rva = le32(file, optional + (le16(file, optional) == 0x20B ? 112 : 96) + 16);
+  std::optional<std::int64_t> rvaToOffset;
+  for (std::uint32_t i = 0; le32(file, pe) == 0x4550 && i < le16(file, pe + 6); ++i) {  // "PE\0\0"
+    const std::size_t s = optional + le16(file, pe + 20) + 40 * i;
+    if (rva >= le32(file, s + 12) && rva < le32(file, s + 12) + le32(file, s + 8))
+      rvaToOffset = le32(file, s + 20) - static_cast<std::int64_t>(le32(file, s + 12));
   }
-
-  // The data of the first entry with that id (any id when null) under `type`, first language.
-  std::optional<Bytes> find(std::uint32_t type, std::optional<std::uint32_t> id) const {
-    auto names = root_ ? child(*root_, type) : std::nullopt;
-    auto languages = names ? child(*names, id) : std::nullopt;
-    auto leaf = languages ? child(*languages, std::nullopt) : std::nullopt;
-    if (!leaf)
-      return std::nullopt;
-    const std::int64_t data = le32(file_, *leaf) + rvaToOffset_;
-    const std::uint32_t size = le32(file_, *leaf + 4);
-    if (data < 0 || static_cast<std::size_t>(data) + size > file_.size())
-      return std::nullopt;
-    return Bytes(file_.begin() + data, file_.begin() + data + size);
-  }
-
- private:
-  // The entry of a resource directory with that id, or its first entry; a subdirectory's offset
-  // in the file, or a leaf's.
-  std::optional<std::size_t> child(std::size_t dir, std::optional<std::uint32_t> id) const {
-    const std::uint32_t count = le16(file_, dir + 12) + le16(file_, dir + 14);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::size_t entry = dir + 16 + 8 * i;
-      if (!id || le32(file_, entry) == *id)
-        return *root_ + (le32(file_, entry + 4) & 0x7FFFFFFF);
-    }
+  if (!rvaToOffset)
     return std::nullopt;
-  }
-
-  Bytes file_;
-  std::int64_t rvaToOffset_ = 0;
-  std::optional<std::size_t> root_;
-};
+  const std::size_t root = static_cast<std::size_t>(rva + *rvaToOffset);
+  // Where the directory entry with that id (or the first) points: a subdirectory or a leaf.
+  auto child = [&](std::optional<std::size_t> dir, std::optional<std::uint32_t> wanted) {
+    for (std::uint32_t i = 0; dir && i < le16(file, *dir + 12) + le16(file, *dir + 14); ++i) {
+      const std::size_t entry = *dir + 16 + 8 * i;
+      if (!wanted || le32(file, entry) == *wanted)
+        return std::optional<std::size_t>(root + (le32(file, entry + 4) & 0x7FFFFFFF));
+    }
+    return std::optional<std::size_t>();
+  };
+  const auto leaf = child(child(child(root, type), id), std::nullopt);
+  const std::int64_t data = leaf ? le32(file, *leaf) + *rvaToOffset : -1;
+  const std::uint32_t size = leaf ? le32(file, *leaf + 4) : 0;
+  if (data < 0 || static_cast<std::size_t>(data) + size > file.size())
+    return std::nullopt;
+  return Bytes(file.begin() + data, file.begin() + data + size);
+}
 
 // A VS_VERSIONINFO node: its key, its value and where its children begin and end.
 struct VersionNode {
@@ -116,8 +97,8 @@ std::optional<VersionNode> versionChild(const Bytes& b, std::optional<VersionNod
   return node;
 }
 
-std::vector<std::string> checkVersion(const PeResources& exe) {
-  const auto data = exe.find(kVersion, 1);
+std::vector<std::string> checkVersion(const Bytes& exe) {
+  const auto data = resource(exe, kVersion, 1);
   const auto root = data ? versionNode(*data, 0) : std::nullopt;
   if (!root || root->key != u"VS_VERSION_INFO" || root->valueBytes != 52)
     return {"no version information"};
@@ -158,8 +139,8 @@ std::vector<std::string> checkVersion(const PeResources& exe) {
   return problems;
 }
 
-std::vector<std::string> checkIcon(const PeResources& exe) {
-  const auto group = exe.find(kGroupIcon, std::nullopt);
+std::vector<std::string> checkIcon(const Bytes& exe) {
+  const auto group = resource(exe, kGroupIcon, std::nullopt);
   std::vector<quenvar::test::IconDirectoryEntry> entries;
   if (!group || !quenvar::test::readIconDirectory(group->data(), group->size(), true, entries))
     return {"no icon"};
@@ -173,7 +154,7 @@ std::vector<std::string> checkIcon(const PeResources& exe) {
     if (entries[i].width != want[i].size || entries[i].bitCount != want[i].bitCount)
       problems.push_back(which + "listed as " + std::to_string(entries[i].width) + " px at " +
                          std::to_string(entries[i].bitCount) + " bits");
-    const auto image = exe.find(kIcon, entries[i].offsetOrId);
+    const auto image = resource(exe, kIcon, entries[i].offsetOrId);
     const std::string wrong =
         image ? quenvar::test::checkIconImage(image->data(), image->size(), want[i]) : "missing";
     if (!wrong.empty())
@@ -190,7 +171,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::ifstream in(argv[1], std::ios::binary);
-  const PeResources exe(Bytes(std::istreambuf_iterator<char>(in), {}));
+  const Bytes exe(std::istreambuf_iterator<char>(in), {});
   std::vector<std::string> problems = checkVersion(exe);
   for (std::string& p : checkIcon(exe))
     problems.push_back(std::move(p));
