@@ -114,22 +114,14 @@ struct Model {
     focusUnderNotice = focus;
   }
   void repair() {
-    if (const auto link = homeLinkFor(text1.text)) {
+    const auto link = homeLinkFor(text1.text);
+    if (link)
       text2 = Box{*link};
-      openNotice(kRepaired);
-    } else {
-      openNotice(kUnsupported);
-    }
+    openNotice(link ? kRepaired : kUnsupported);
   }
   void copy(CopyOutcome outcome) {
-    if (text2.text.empty()) {
-      openNotice(kNothingToCopy);
-      return;
-    }
-    if (outcome == CopyOutcome::Busy) {
-      openNotice(kClipboardBusy);
-      return;
-    }
+    if (text2.text.empty() || outcome == CopyOutcome::Busy)
+      return openNotice(text2.text.empty() ? kNothingToCopy : kClipboardBusy);
     clipboardBeforeCopy = clipboard;
     otherFormatsBeforeCopy = clipboardHasOtherFormats;
     clipboard = text2.text;
