@@ -195,26 +195,21 @@ TEST_F(Form1InProcess, HintIsDrawnInTheScrollBarColourThenTypedTextInBlack) {
   EXPECT_EQ(text1Color(), RGB(0, 0, 0)) << "black for good";
 }
 
-// The system colours Text1 is drawn with, set for the life of the object.
-class Scheme {
- public:
+// The system colours Text1 is drawn with (window, scroll bar, grey text, window text), set for
+// the life of the object.
+struct Scheme {
   static constexpr int kElements[] = {COLOR_WINDOW, COLOR_SCROLLBAR, COLOR_GRAYTEXT,
                                       COLOR_WINDOWTEXT};
-  explicit Scheme(const COLORREF (&colors)[4]) {
-    for (int i = 0; i < 4; ++i)
-      saved_[i] = GetSysColor(kElements[i]);
-    SetSysColors(4, kElements, colors);
-  }
-  ~Scheme() { SetSysColors(4, kElements, saved_); }
-
- private:
-  COLORREF saved_[4];
+  explicit Scheme(const COLORREF (&colors)[4]) { SetSysColors(4, kElements, colors); }
+  ~Scheme() { SetSysColors(4, kElements, saved); }
+  const COLORREF saved[4] = {GetSysColor(kElements[0]), GetSysColor(kElements[1]),
+                             GetSysColor(kElements[2]), GetSysColor(kElements[3])};
 };
 
 struct SchemeCase {
   const char* name;
-  bool typed;          // after the first change of Text1
-  COLORREF scheme[4];  // window, scroll bar, grey text, window text
+  bool typed;  // after the first change of Text1
+  COLORREF scheme[4];
   COLORREF expected;
 };
 
@@ -286,6 +281,8 @@ HANDLE WINAPI refuseSetData(UINT, HANDLE) {
 }
 
 constexpr const wchar_t* kLink = L"http://pan.baidu.com/share/home?uk=1234567890";
+constexpr const wchar_t* kBusy = L"复制失败，剪贴板暂时无法使用，请稍后重试";
+constexpr const wchar_t* kFailed = L"复制失败，请稍后重试";
 
 struct RefusalCase {
   const char* name;
@@ -297,15 +294,15 @@ struct RefusalCase {
 const RefusalCase kRefusals[] = {
     {"held by another program",
      {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
-     L"复制失败，剪贴板暂时无法使用，请稍后重试",
+     kBusy,
      L"earlier"},
     {"cannot be emptied",
      {OpenClipboard, refuseEmpty, SetClipboardData, CloseClipboard},
-     L"复制失败，请稍后重试",
+     kFailed,
      L"earlier"},
     {"refuses the text",
      {OpenClipboard, EmptyClipboard, refuseSetData, CloseClipboard},
-     L"复制失败，请稍后重试",
+     kFailed,
      L"<nothing>"},
     {"takes the text",
      {OpenClipboard, EmptyClipboard, SetClipboardData, CloseClipboard},
