@@ -2,13 +2,17 @@
 // seen.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <cstring>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,7 +22,6 @@
 #include "desktop.h"
 #include "form1_layout.h"
 #include "form1_window.h"
-#include "freed_memory_watch.h"
 
 namespace {
 
@@ -26,6 +29,66 @@ namespace ui = quenvar::ui;
 using namespace quenvar::desktop;
 using namespace std::chrono_literals;
 using quenvar::ui::ControlId;
+
+// Catches writes to freed memory without a sanitizer: while a watch is alive, every block the
+// program deletes is filled with a pattern and held back instead of being freed;
+// writesAfterFree() then counts the held blocks whose pattern was disturbed. This program's
+// operator delete, at the end of the file, goes through release().
+class FreedMemoryWatch {
+ public:
+  FreedMemoryWatch() { watching(true); }
+  ~FreedMemoryWatch() { watching(false); }  // frees what was held back
+  FreedMemoryWatch(const FreedMemoryWatch&) = delete;
+  FreedMemoryWatch& operator=(const FreedMemoryWatch&) = delete;
+
+  std::size_t blocksHeld() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return count_;
+  }
+  std::size_t writesAfterFree() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    std::size_t disturbed = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+      const auto* bytes = static_cast<const unsigned char*>(held_[i].block);
+      const auto* end = bytes + held_[i].size;
+      disturbed += std::find_if(bytes, end, [](unsigned char b) { return b != kPattern; }) != end;
+    }
+    return disturbed;
+  }
+
+  static void release(void* block) {
+    if (block == nullptr)
+      return;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (watching_ && count_ < std::size(held_)) {
+        const std::size_t size = _msize(block);
+        std::memset(block, kPattern, size);
+        held_[count_++] = {block, size};
+        return;
+      }
+    }
+    std::free(block);
+  }
+
+ private:
+  static void watching(bool on) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    watching_ = on;
+    for (; !on && count_ > 0; --count_)
+      std::free(held_[count_ - 1].block);
+  }
+
+  static constexpr unsigned char kPattern = 0xDD;
+  // Plain storage, initialised before any code runs: operator delete must not allocate.
+  static inline std::mutex lock_;
+  static inline bool watching_ = false;
+  static inline std::size_t count_ = 0;
+  static inline struct {
+    void* block;
+    std::size_t size;
+  } held_[1u << 16];
+};
 
 HWND ownWindow(const wchar_t* className) {
   return visibleWindowOf(GetCurrentProcessId(), className);
@@ -314,7 +377,7 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
   for (const RefusalCase& c : kRefusals) {
     SCOPED_TRACE(c.name);
     // The table is gone once Form1 has been created: Form1 must hold its own copy.
-    const quenvar::test::FreedMemoryWatch watch;
+    const FreedMemoryWatch watch;
     auto table = std::make_unique<ui::ClipboardApi>(c.api);
     create(*table);
     table.reset();
@@ -356,7 +419,7 @@ TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
     int exitCode = -1;
     std::size_t writesAfterFree = 0;
     {
-      const quenvar::test::FreedMemoryWatch watch;
+      const FreedMemoryWatch watch;
       OtherThread system([&] {
         const HWND form = ownWindowWhenItComes(ui::kForm1ClassName);
         if (form == nullptr)
@@ -479,3 +542,17 @@ TEST_F(Form1InProcess, DpiChangeRelaysOutAndRecreatesFontsAndIcons) {
 }
 
 }  // namespace
+
+// The C++ run-time's operator new takes its memory from malloc, so these match it.
+void operator delete(void* block) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete[](void* block) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  FreedMemoryWatch::release(block);
+}
