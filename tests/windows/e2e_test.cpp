@@ -203,59 +203,53 @@ TEST_F(Quenvar, RepairOutcomesThroughTheWindow) {
 
 // ---- Copy ----
 
-const std::wstring kEarlier = L"what the user copied earlier";
-
-class QuenvarCopy : public Quenvar {
- protected:
-  void SetUp() override {
-    Quenvar::SetUp();
-    ASSERT_TRUE(clipboard.put(kEarlier));
-  }
-  void repair(const std::wstring& link, const std::wstring& notice) {
+// Copying puts Text2 on the clipboard, as it is and in place of everything there, or says why
+// not and leaves the clipboard alone.
+TEST_F(Quenvar, CopyThroughTheWindow) {
+  const std::wstring earlier = L"what the user copied earlier";
+  ClipboardUser clipboard;
+  ASSERT_TRUE(clipboard.put(earlier));
+  auto clipboardText = [&] { return utf8(clipboard.text().value_or(L"<none>")); };
+  auto repair = [&](const std::wstring& link, const std::wstring& notice) {
     app.setText(Text1, link);
     app.click(Command1);
     expectNotice(app, notice);
-  }
-  std::string clipboardText() const { return utf8(clipboard.text().value_or(L"<none>")); }
-  ClipboardUser clipboard;
-};
+  };
 
-TEST_F(QuenvarCopy, CopyReplacesEverythingOnTheClipboardWithTheLastRepairedLink) {
-  repair(kLink, kRepaired);
-  repair(L"no key here", kUnsupported);
-  app.click(Command2);
-  expectNotice(app, kCopied);
-  EXPECT_EQ(clipboardText(), utf8(kHome));
-  EXPECT_FALSE(clipboard.hasPrivateFormat()) << "the earlier contents are gone";
-}
-
-TEST_F(QuenvarCopy, NothingToCopyLeavesTheClipboardAloneTextTheUserPutInText2IsCopied) {
   app.click(Command2);
   expectNotice(app, kNothingToCopy);
-  EXPECT_EQ(clipboardText(), utf8(kEarlier));
+  EXPECT_EQ(clipboardText(), utf8(earlier));
   EXPECT_TRUE(clipboard.hasPrivateFormat());
+
   const std::wstring edited = L"  自己改过的 text\twith tab ";
   app.setText(Text2, edited);
   app.click(Command2);
   expectNotice(app, kCopied);
   EXPECT_EQ(clipboardText(), utf8(edited)) << "copied unchanged";
-}
 
-TEST_F(QuenvarCopy, BusyClipboardIsReportedUnlessReleasedWithinTheRetry) {
+  ASSERT_TRUE(clipboard.put(earlier));
   repair(kLink, kRepaired);
+  repair(L"no key here", kUnsupported);
+  app.click(Command2);
+  expectNotice(app, kCopied);
+  EXPECT_EQ(clipboardText(), utf8(kHome)) << "the last repaired link";
+  EXPECT_FALSE(clipboard.hasPrivateFormat()) << "the earlier contents are gone";
+
+  // Another program holding the clipboard through the retries, then within them.
+  ASSERT_TRUE(clipboard.put(earlier));
   ClipboardHolder holder;
   ASSERT_TRUE(holder.hold());
   app.click(Command2);
   expectNotice(app, L"复制失败，剪贴板暂时无法使用，请稍后重试");
   ASSERT_TRUE(holder.release());
-  EXPECT_EQ(clipboardText(), utf8(kEarlier));
+  EXPECT_EQ(clipboardText(), utf8(earlier));
   EXPECT_TRUE(clipboard.hasPrivateFormat());
   EXPECT_EQ(utf8(app.text(Text2)), utf8(kHome));
   app.click(Command2);
   expectNotice(app, kCopied);
   EXPECT_EQ(clipboardText(), utf8(kHome)) << "the program carries on";
 
-  ASSERT_TRUE(clipboard.put(kEarlier));
+  ASSERT_TRUE(clipboard.put(earlier));
   ASSERT_TRUE(holder.hold());
   app.click(Command2);
   Sleep(250);
