@@ -16,31 +16,13 @@ enum Field : unsigned { kUnder = 1, kHold = 2, kAt = 4, kNotice = 8, kBox = 16 }
 struct KindText {
   const char* word;
   unsigned fields;
-  int weight;  // how often the generator picks it among those applicable
+  int weight;
 };
-// In the order of Kind.
 constexpr KindText kKinds[] = {
-    {"click-text1", kAt, 9},
-    {"click-command1", kAt, 8},
-    {"click-command2", kAt, 6},
-    {"tab", 0, 8},
-    {"shift-tab", 0, 5},
-    {"enter", 0, 6},
-    {"space", 0, 4},
-    {"escape", 0, 2},
-    {"end", 0, 3},
-    {"copy-held", kHold | kAt, 3},
-    {"minimise-restore", 0, 2},
-    {"type", kBox, 16},
-    {"paste", kBox, 8},
-    {"select-all-delete", kBox, 3},
-    {"dismiss-enter", kNotice, 4},
-    {"dismiss-click", kAt | kNotice, 4},
-    {"dismiss-escape", kNotice, 3},
-    {"click-under-notice", kUnder | kAt | kNotice, 1},
-    {"close", 0, 0},
+#define QUENVAR_KIND_TEXT(name, word, fields, weight) {word, fields, weight},
+    QUENVAR_EXERCISE_KINDS(QUENVAR_KIND_TEXT)
+#undef QUENVAR_KIND_TEXT
 };
-static_assert(std::size(kKinds) == static_cast<std::size_t>(Kind::Close) + 1);
 
 unsigned fieldsOf(Kind kind) {
   return kKinds[static_cast<int>(kind)].fields;
@@ -172,7 +154,7 @@ void apply(const Action& a, Model& m, CopyOutcome heldCopy) {
       return;
     case Kind::End:
       if (m.focusOnBox())
-        m.end();
+        m.focusedBox().start = m.focusedBox().end = m.focusedBox().text.size();
       return;
     case Kind::CopyWhileClipboardHeld:
       m.focus = Control::Command2;

@@ -42,10 +42,6 @@ struct Box {
     text.replace(start, end - start, with);
     start = end = start + with.size();
   }
-  void selectAll() {
-    start = 0;
-    end = text.size();
-  }
 };
 
 // How a copy ends when another program holds the clipboard for a while.
@@ -77,8 +73,10 @@ struct Model {
     const int step = backwards ? kControls - 1 : 1;
     focus = static_cast<Control>((static_cast<int>(focus) + step) % kControls);
     // The dialog manager selects all of a text box that Tab moves into.
-    if (focusOnBox())
-      focusedBox().selectAll();
+    if (focusOnBox()) {
+      focusedBox().start = 0;
+      focusedBox().end = focusedBox().text.size();
+    }
   }
 
   void clickText1() {
@@ -103,10 +101,6 @@ struct Model {
       return;
     box = Box{};
     changedBox(box);
-  }
-  void end() {
-    Box& box = focusedBox();
-    box.start = box.end = box.text.size();
   }
 
   void openNotice(const std::u16string& text) {
