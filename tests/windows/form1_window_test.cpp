@@ -199,13 +199,12 @@ class Form1InProcess : public testing::Test {
 
 // ---- Fonts ----
 
-struct FontCase {
+const struct {
   ControlId id;
   const char* name;
   int tenthsOfPoint;  // 0: the system's message font
   bool italicAndUnderlined;
-};
-const FontCase kFonts[] = {
+} kFonts[] = {
     {ControlId::Label1, "Label1", 120, false},   {ControlId::Label2, "Label2", 120, false},
     {ControlId::Label3, "Label3", 90, false},    {ControlId::Label4, "Label4", 75, true},
     {ControlId::Text1, "Text1", 0, false},       {ControlId::Text2, "Text2", 0, false},
@@ -219,7 +218,7 @@ TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizesTheRestTheSystemMessag
   const HDC dc = GetDC(form);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
   ReleaseDC(form, dc);
-  for (const FontCase& want : kFonts) {
+  for (const auto& want : kFonts) {
     SCOPED_TRACE(want.name);
     const LOGFONTW font = fontOf(want.id);
     if (want.tenthsOfPoint == 0) {
@@ -269,18 +268,16 @@ struct Scheme {
                              GetSysColor(kElements[2]), GetSysColor(kElements[3])};
 };
 
-struct SchemeCase {
-  const char* name;
-  bool typed;  // after the first change of Text1
-  COLORREF scheme[4];
-  COLORREF expected;
-};
-
 constexpr COLORREF kWhite = RGB(255, 255, 255), kBlackRgb = RGB(0, 0, 0);
 constexpr COLORREF kGrey = RGB(109, 109, 109), kLight = RGB(200, 200, 200);
 constexpr COLORREF kYellow = RGB(255, 255, 0);
 
-const SchemeCase kSchemes[] = {
+const struct {
+  const char* name;
+  bool typed;  // after the first change of Text1
+  COLORREF scheme[4];
+  COLORREF expected;
+} kSchemes[] = {
     {"hint on an ordinary scheme", false, {kWhite, kLight, kGrey, kBlackRgb}, kLight},
     {"hint where the scroll-bar colour is the background",
      false,
@@ -292,7 +289,7 @@ const SchemeCase kSchemes[] = {
 };
 
 TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
-  for (const SchemeCase& c : kSchemes) {
+  for (const auto& c : kSchemes) {
     SCOPED_TRACE(c.name);
     create(ui::systemClipboard());
     if (c.typed)
@@ -347,14 +344,12 @@ constexpr const wchar_t* kLink = L"http://pan.baidu.com/share/home?uk=1234567890
 constexpr const wchar_t* kBusy = L"复制失败，剪贴板暂时无法使用，请稍后重试";
 constexpr const wchar_t* kFailed = L"复制失败，请稍后重试";
 
-struct RefusalCase {
+const struct {
   const char* name;
   ui::ClipboardApi api;
   const wchar_t* notice;
   const wchar_t* left;  // on the clipboard afterwards: the earlier text is gone once emptied
-};
-
-const RefusalCase kRefusals[] = {
+} kRefusals[] = {
     {"held by another program",
      {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
      kBusy,
@@ -374,7 +369,7 @@ const RefusalCase kRefusals[] = {
 };
 
 TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
-  for (const RefusalCase& c : kRefusals) {
+  for (const auto& c : kRefusals) {
     SCOPED_TRACE(c.name);
     // The table is gone once Form1 has been created: Form1 must hold its own copy.
     const FreedMemoryWatch watch;
@@ -399,19 +394,17 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
 
 // The whole program run in this process, the way wWinMain runs it, with a second thread acting
 // as the user and the system.
-struct CloseCase {
+const struct {
   const char* name;
   ControlId button;
   const wchar_t* notice;
-};
-
-const CloseCase kCloseCases[] = {
+} kCloseCases[] = {
     {"while the repair notice is open", ControlId::Command1, L"暂不支持此链接..."},
     {"while the copy notice is open", ControlId::Command2, L"链接已复制到剪贴板"},
 };
 
 TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
-  for (const CloseCase& c : kCloseCases) {
+  for (const auto& c : kCloseCases) {
     SCOPED_TRACE(c.name);
     drainMessages();
     std::wstring seenNotice;
