@@ -251,13 +251,4 @@ std::optional<std::wstring> ClipboardUser::text() const {
   return result;
 }
 
-bool ClipboardHolder::hold() {
-  holding_ = holding_ || openClipboardRetrying(nullptr);
-  return holding_;
-}
-
-bool ClipboardHolder::release() {
-  return !std::exchange(holding_, false) || CloseClipboard() != FALSE;
-}
-
 }  // namespace quenvar::desktop

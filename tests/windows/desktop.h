@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -81,8 +82,12 @@ class ClipboardHolder {
   ~ClipboardHolder() { release(); }
   ClipboardHolder(const ClipboardHolder&) = delete;
   ClipboardHolder& operator=(const ClipboardHolder&) = delete;
-  bool hold();     // false when the clipboard stayed busy for 5 s
-  bool release();  // false when it would not close
+  bool hold() {  // false when the clipboard stayed busy for 5 s
+    holding_ = holding_ ||
+               waitUntil([] { return OpenClipboard(nullptr) != FALSE; }, std::chrono::seconds(5));
+    return holding_;
+  }
+  bool release() { return !std::exchange(holding_, false) || CloseClipboard() != FALSE; }
 
  private:
   bool holding_ = false;

@@ -35,20 +35,6 @@ QuenvarProcess::~QuenvarProcess() {
   CloseHandle(process_.hProcess);
 }
 
-HWND QuenvarProcess::focus() const {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof(info);
-  if (!GetGUIThreadInfo(process_.dwThreadId, &info))
-    return nullptr;
-  return info.hwndFocus;
-}
-
-void QuenvarProcess::pressKey(HWND target, UINT virtualKey) {
-  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
-  PostMessageW(target, WM_KEYDOWN, virtualKey, scan | 1);
-  PostMessageW(target, WM_KEYUP, virtualKey, scan | 1 | (1u << 30) | (1u << 31));
-}
-
 std::optional<desktop::Notice> QuenvarProcess::takeNotice() {
   std::vector<HWND> boxes;
   if (!desktop::waitUntil([&] { return !(boxes = desktop::noticesOwnedBy(form_)).empty(); }))

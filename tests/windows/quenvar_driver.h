@@ -41,13 +41,21 @@ class QuenvarProcess {
     WaitForSingleObject(process_.hProcess, 5000);
     return exitCode();
   }
-  HWND focus() const;
+  HWND focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(process_.dwThreadId, &info) ? info.hwndFocus : nullptr;
+  }
   int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
   // Waits for a notice owned by Form1, reads it and presses OK.
   std::optional<desktop::Notice> takeNotice();
 
   // Posted messages, which need no foreground window.
-  void pressKey(HWND target, UINT virtualKey);
+  void pressKey(HWND target, UINT virtualKey) {
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(target, WM_KEYDOWN, virtualKey, scan | 1);
+    PostMessageW(target, WM_KEYUP, virtualKey, scan | 1 | (1u << 30) | (1u << 31));
+  }
   void type(HWND target, std::wstring_view text) {
     for (wchar_t c : text)
       PostMessageW(target, WM_CHAR, c, 1);
