@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "test_support.h"
@@ -113,11 +113,7 @@ TEST(RepairShareLink, RepairsOnlyWithTheMarkerElevenUnitsFromTheEnd) {
 
 TEST(RepairShareLink, OnlyTheLastElevenUnitsDecide) {
   // Streaming callers pass only the tail; it must give the same outcome as the whole text.
-  std::uint32_t state = 12345;
-  auto next = [&] {
-    state = state * 1103515245u + 12345u;
-    return state >> 16;
-  };
+  std::minstd_rand next(12345);
   const char16_t alphabet[] = {u'=', u'a', u'1', u' ', u'\r', 0xD83D, 0xDE00, 0x4E2D};
   for (int round = 0; round < 5000; ++round) {
     std::u16string input(next() % 30, u'x');

@@ -2,6 +2,7 @@
 // from a case's description.
 #pragma once
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -38,10 +39,8 @@ struct CaseName {
   template <typename Info>
   std::string operator()(const Info& info) const {
     std::string name = info.param.name;
-    for (char& c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)))
-        c = '_';
-    }
+    std::replace_if(
+        name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
     return name;
   }
 };

@@ -52,10 +52,10 @@ std::string shown(std::u16string_view s) {
   return out + "\" (" + std::to_string(s.size()) + " units)";
 }
 
-std::string described(std::u16string_view text, std::wstring_view caption, int buttons, int ok,
-                      bool icon) {
-  return shown(text) + " captioned " + shown(units(caption)) + ", " + std::to_string(buttons) +
-         " button(s), " + std::to_string(ok) + " OK, " + (icon ? "an icon" : "no icon");
+std::string described(const desktop::Notice& n) {
+  return shown(units(n.text)) + " captioned " + shown(units(n.caption)) + ", " +
+         std::to_string(n.visibleButtons) + " button(s), " + std::to_string(n.okButtons) + " OK, " +
+         (n.hasIcon ? "an icon" : "no icon");
 }
 
 class Runner {
@@ -180,11 +180,10 @@ class Runner {
       const desktop::Notice n = desktop::readNotice(box);
       if (m.noticeCouldBeBusyInstead && boxes.size() == 1 && units(n.text) == kClipboardBusy)
         m.copyFoundTheClipboardBusy();
-      notices +=
-          "; " + described(units(n.text), n.caption, n.visibleButtons, n.okButtons, n.hasIcon);
+      notices += "; " + described(n);
     }
-    compare("the notices", notices,
-            m.notice ? "1 open; " + described(*m.notice, L"Quenvar", 1, 1, false) : "0 open");
+    const desktop::Notice expected{nullptr, L"Quenvar", wide(m.notice.value_or(u"")), 1, 1, false};
+    compare("the notices", notices, m.notice ? "1 open; " + described(expected) : "0 open");
     std::string focus = "none of the controls";
     for (int c = 0; c < kControls; ++c) {
       if (app_->focus() == control(static_cast<Control>(c)))
