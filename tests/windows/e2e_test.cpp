@@ -25,8 +25,8 @@ using enum quenvar::ui::ControlId;
 const std::wstring kHint = L"在此输入已经失效的资源链接";
 const std::wstring kLink = L"https://pan.baidu.com/share/link?shareid=42&uk=1234567890";
 const std::wstring kHome = L"http://pan.baidu.com/share/home?uk=1234567890";
-const std::wstring kRepaired = L"修复成功", kUnsupported = L"暂不支持此链接...";
-const std::wstring kCopied = L"链接已复制到剪贴板",
+const std::wstring kRepaired = L"修复成功", kCopied = L"链接已复制到剪贴板";
+const std::wstring kUnsupported = L"暂不支持此链接...",
                    kNothingToCopy = L"没有可复制的链接，请先修复链接";
 
 // Takes the next notice and checks that it is a proper one with this text.

@@ -70,10 +70,8 @@ class Runner {
     if (!clipboard_.put(wide(model_.clipboard)))
       throw std::runtime_error("the test could not put a text on the clipboard");
     app_.emplace();
-    for (int c = 0; c < kControls; ++c) {
-      if (control(static_cast<Control>(c)) == nullptr)
-        return false;
-    }
+    if (std::any_of(std::begin(kIds), std::end(kIds), [&](auto id) { return !app_->control(id); }))
+      return false;
     activate();
     return true;
   }
