@@ -276,10 +276,7 @@ const struct {
   COLORREF expected;
 } kSchemes[] = {
     {"hint on an ordinary scheme", false, {kWhite, kLight, kGrey, kBlackRgb}, kLight},
-    {"hint where the scroll-bar colour is the background",
-     false,
-     {kWhite, kWhite, kGrey, kBlackRgb},
-     kGrey},
+    {"hint where the scroll bar is white", false, {kWhite, kWhite, kGrey, kBlackRgb}, kGrey},
     {"typed text on an ordinary scheme", true, {kWhite, kLight, kGrey, kBlackRgb}, kBlackRgb},
     {"typed text on a black background", true, {kBlackRgb, kLight, kGrey, kYellow}, kYellow},
     {"hint on a black background", false, {kBlackRgb, kLight, kGrey, kYellow}, kLight},
@@ -325,7 +322,6 @@ TEST_F(Form1InProcess, BothBoxesTakeAPastePastTheDefaultLimit) {
 
 // ---- The clipboard refusing the copy ----
 
-// Fake clipboard calls: the real ones, except that one of them fails.
 BOOL WINAPI refuseOpen(HWND) {
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;
@@ -341,28 +337,25 @@ constexpr const wchar_t* kLink = L"http://pan.baidu.com/share/home?uk=1234567890
 constexpr const wchar_t* kBusy = L"复制失败，剪贴板暂时无法使用，请稍后重试";
 constexpr const wchar_t* kFailed = L"复制失败，请稍后重试";
 
+// The system's clipboard calls, but for one that fails.
+template <typename Call>
+ui::ClipboardApi refusing(Call ui::ClipboardApi::*call, Call refusal) {
+  ui::ClipboardApi api = ui::systemClipboard();
+  api.*call = refusal;
+  return api;
+}
+
 const struct {
   const char* name;
-  ui::ClipboardApi api;
   const wchar_t* notice;
   const wchar_t* left;  // on the clipboard afterwards: the earlier text is gone once emptied
+  ui::ClipboardApi api;
 } kRefusals[] = {
-    {"held by another program",
-     {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
-     kBusy,
-     L"earlier"},
-    {"cannot be emptied",
-     {OpenClipboard, refuseEmpty, SetClipboardData, CloseClipboard},
-     kFailed,
-     L"earlier"},
-    {"refuses the text",
-     {OpenClipboard, EmptyClipboard, refuseSetData, CloseClipboard},
-     kFailed,
-     L"<nothing>"},
-    {"takes the text",
-     {OpenClipboard, EmptyClipboard, SetClipboardData, CloseClipboard},
-     L"链接已复制到剪贴板",
-     kLink},
+    {"held by another program", kBusy, L"earlier", refusing(&ui::ClipboardApi::open, refuseOpen)},
+    {"cannot be emptied", kFailed, L"earlier", refusing(&ui::ClipboardApi::empty, refuseEmpty)},
+    {"refuses the text", kFailed, L"<nothing>",
+     refusing(&ui::ClipboardApi::setData, refuseSetData)},
+    {"takes the text", L"链接已复制到剪贴板", kLink, ui::systemClipboard()},
 };
 
 TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
