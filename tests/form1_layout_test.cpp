@@ -8,26 +8,31 @@ namespace {
 
 namespace ui = quenvar::ui;
 
-// A length (in twips, or a font size in tenths of a point) at a DPI, and its pixels.
-struct Scaled {
+// Twips to pixels, as MulDiv rounds, and font sizes in tenths of a point to character heights.
+const struct {
   const char* name;
+  int (*toPixels)(int, int);
   int value, dpi, pixels;
+} kScaled[] = {
+    {"client width at 96", ui::twipsToPixels, 5805, 96, 387},
+    {"client height at 96", ui::twipsToPixels, 2550, 96, 170},
+    {"one pixel at 96", ui::twipsToPixels, 15, 96, 1},
+    {"client width at 120", ui::twipsToPixels, 5805, 120, 484},
+    {"half rounds up at 144", ui::twipsToPixels, 5805, 144, 581},
+    {"Text1 left at 144", ui::twipsToPixels, 1815, 144, 182},
+    {"Text2 height at 192", ui::twipsToPixels, 420, 192, 56},
+    {"zero", ui::twipsToPixels, 0, 144, 0},
+    {"Label4 top at 168", ui::twipsToPixels, 2280, 168, 266},
+    {"12pt at 96", ui::fontHeightPixels, 120, 96, -16},
+    {"9pt at 96", ui::fontHeightPixels, 90, 96, -12},
+    {"7.5pt at 96", ui::fontHeightPixels, 75, 96, -10},
+    {"12pt at 144", ui::fontHeightPixels, 120, 144, -24},
+    {"7.5pt at 144", ui::fontHeightPixels, 75, 144, -15},
+    {"7.5pt at 120", ui::fontHeightPixels, 75, 120, -13},
 };
-const Scaled kScaleds[] = {
-    {"client width at 96", 5805, 96, 387},
-    {"client height at 96", 2550, 96, 170},
-    {"one pixel at 96", 15, 96, 1},
-    {"client width at 120", 5805, 120, 484},
-    {"half rounds up at 144", 5805, 144, 581},
-    {"Text1 left at 144", 1815, 144, 182},
-    {"Text2 height at 192", 420, 192, 56},
-    {"zero", 0, 144, 0},
-    {"Label4 top at 168", 2280, 168, 266},
-};
-
-TEST(TwipsToPixels, RoundsAsMulDiv) {
-  for (const Scaled& c : kScaleds)
-    EXPECT_EQ(ui::twipsToPixels(c.value, c.dpi), c.pixels) << c.name;
+TEST(Form1Layout, ScalesToPixels) {
+  for (const auto& c : kScaled)
+    EXPECT_EQ(c.toPixels(c.value, c.dpi), c.pixels) << c.name;
 }
 
 TEST(Form1Layout, EveryValueIsWholePixelsAt96Dpi) {
@@ -35,15 +40,6 @@ TEST(Form1Layout, EveryValueIsWholePixelsAt96Dpi) {
     for (int twips : {row.left, row.top, row.width, row.height})
       EXPECT_EQ(twips % 15, 0) << row.name;
   }
-}
-
-const Scaled kFontHeights[] = {
-    {"12pt at 96", 120, 96, -16},   {"9pt at 96", 90, 96, -12},     {"7.5pt at 96", 75, 96, -10},
-    {"12pt at 144", 120, 144, -24}, {"7.5pt at 144", 75, 144, -15}, {"7.5pt at 120", 75, 120, -13},
-};
-TEST(FontHeight, IsTheCharacterHeightAtThatDpi) {
-  for (const Scaled& c : kFontHeights)
-    EXPECT_EQ(ui::fontHeightPixels(c.value, c.dpi), c.pixels) << c.name;
 }
 
 struct ColorCase {
