@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 namespace quenvar::desktop {
 namespace {

@@ -8,15 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "application.h"
 #include "desktop.h"
