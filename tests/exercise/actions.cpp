@@ -16,39 +16,19 @@ enum Field : unsigned { kUnder = 1, kHold = 2, kAt = 4, kNotice = 8, kBox = 16 }
 struct KindText {
   const char* word;
   unsigned fields;
-  int weight;  // how often the generator picks it among those applicable
+  int weight;
 };
-// In the order of Kind.
 constexpr KindText kKinds[] = {
-    {"click-text1", kAt, 9},
-    {"click-command1", kAt, 8},
-    {"click-command2", kAt, 6},
-    {"tab", 0, 8},
-    {"shift-tab", 0, 5},
-    {"enter", 0, 6},
-    {"space", 0, 4},
-    {"escape", 0, 2},
-    {"end", 0, 3},
-    {"copy-held", kHold | kAt, 3},
-    {"minimise-restore", 0, 2},
-    {"type", kBox, 16},
-    {"paste", kBox, 8},
-    {"select-all-delete", kBox, 3},
-    {"dismiss-enter", kNotice, 4},
-    {"dismiss-click", kAt | kNotice, 4},
-    {"dismiss-escape", kNotice, 3},
-    {"click-under-notice", kUnder | kAt | kNotice, 1},
-    {"close", 0, 0},
+#define QUENVAR_KIND_TEXT(name, word, fields, weight) {word, fields, weight},
+    QUENVAR_EXERCISE_KINDS(QUENVAR_KIND_TEXT)
+#undef QUENVAR_KIND_TEXT
 };
-static_assert(std::size(kKinds) == static_cast<std::size_t>(Kind::Close) + 1);
 
-const KindText& about(Kind kind) {
-  return kKinds[static_cast<int>(kind)];
+unsigned fieldsOf(Kind kind) {
+  return kKinds[static_cast<int>(kind)].fields;
 }
-
-std::u16string digits(int n) {
-  const std::string s = std::to_string(n);
-  return {s.begin(), s.end()};
+bool hasText(const Action& a) {
+  return a.kind == Kind::Type || a.newClipboard;
 }
 
 std::string number(double value) {
@@ -56,64 +36,46 @@ std::string number(double value) {
   return {buffer, std::to_chars(std::begin(buffer), std::end(buffer), value).ptr};
 }
 
+// test::utf8 writes a control character or a lone surrogate as \uXXXX.
 std::string quoted(std::u16string_view text) {
-  std::string out = "\"";
-  std::size_t run = 0;  // start of the units that go out as they are
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] >= 0x20 && text[i] != u'"' && text[i] != u'\\')
-      continue;
-    out += test::utf8(text.substr(run, i - run));  // writes a lone surrogate as \uXXXX
-    if (i < text.size() && text[i] < 0x20) {
-      out += "\\u00";
-      out += "0123456789ABCDEF"[text[i] >> 4];
-      out += "0123456789ABCDEF"[text[i] & 0xF];
-    } else if (i < text.size()) {
-      out += '\\';
-      out += static_cast<char>(text[i]);
-    }
-    run = i + 1;
+  std::u16string escaped;
+  for (char16_t unit : text) {
+    if (unit == u'"' || unit == u'\\')
+      escaped += u'\\';
+    escaped += unit;
   }
+  std::string out = "\"";
+  out += test::utf8(escaped);
   return out + "\"";
 }
 
-// UTF-8 to UTF-16, leniently: what is not UTF-8 comes out otherwise, which parseList's check
-// that a line reads back as written then rejects.
-std::u16string fromUtf8(std::string_view bytes) {
+// The text in quotes at the start of `rest`, which it consumes. It reads leniently: what is not
+// written as quoted() writes it comes out otherwise, and parseList's check that the line reads
+// back as written rejects it.
+std::u16string unquote(std::string_view& rest) {
   std::u16string out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto lead = static_cast<unsigned char>(bytes[i++]);
-    const int more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-    char32_t c = lead & (0x7Fu >> more);
-    for (int k = 0; k < more && i < bytes.size(); ++k)
-      c = c << 6 | (static_cast<unsigned char>(bytes[i++]) & 0x3Fu);
+  std::size_t i = 1;
+  auto byte = [&]() -> char32_t { return i < rest.size() ? rest[i++] & 0xFFu : 0; };
+  while (i < rest.size() && rest[i] != '"') {
+    char32_t c = byte();
+    if (c == '\\' && i < rest.size() && rest[i] == 'u') {
+      unsigned unit = 0;
+      std::from_chars(rest.data() + i + 1, rest.data() + std::min(i + 5, rest.size()), unit, 16);
+      c = unit;
+      i += 5;
+    } else if (c == '\\') {
+      c = byte();
+    } else if (c >= 0xC0) {  // the lead byte of a UTF-8 sequence
+      const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+      c &= 0x3Fu >> more;
+      for (int k = 0; k < more; ++k)
+        c = c << 6 | (byte() & 0x3Fu);
+    }
     if (c >= 0x10000)
       out +=
           {static_cast<char16_t>(0xD7C0 + (c >> 10)), static_cast<char16_t>(0xDC00 | (c & 0x3FF))};
     else
       out += static_cast<char16_t>(c);
-  }
-  return out;
-}
-
-// The text of a line that starts with a quote, up to its closing quote, which it consumes.
-std::u16string unquote(std::string_view& rest) {
-  std::u16string out;
-  std::size_t i = 1;
-  while (i < rest.size() && rest[i] != '"') {
-    const std::size_t special = std::min(rest.find_first_of("\"\\", i), rest.size());
-    out += fromUtf8(rest.substr(i, special - i));
-    if (special + 1 < rest.size() && rest[special] == '\\' && rest[special + 1] == 'u') {
-      unsigned unit = 0;
-      std::from_chars(rest.data() + special + 2, rest.data() + std::min(special + 6, rest.size()),
-                      unit, 16);
-      out += static_cast<char16_t>(unit);
-      i = special + 6;
-    } else if (special + 1 < rest.size() && rest[special] == '\\') {
-      out += static_cast<char16_t>(rest[special + 1]);
-      i = special + 2;
-    } else {
-      i = special;
-    }
   }
   rest.remove_prefix(std::min(i + 1, rest.size()));
   return out;
@@ -137,8 +99,7 @@ std::optional<Action> parseAction(std::string_view rest) {
     return std::nullopt;
   Action a(static_cast<Kind>(kind - std::begin(kKinds)));
   if (kind->fields & kUnder) {
-    const std::string_view control = word();
-    const auto at = std::find(std::begin(kControlNames), std::end(kControlNames), control);
+    const auto at = std::find(std::begin(kControlNames), std::end(kControlNames), word());
     if (at == std::end(kControlNames))
       return std::nullopt;
     a.under = static_cast<Control>(at - std::begin(kControlNames));
@@ -146,10 +107,10 @@ std::optional<Action> parseAction(std::string_view rest) {
   if ((kind->fields & kHold) && !number(a.holdMilliseconds))
     return std::nullopt;
   a.newClipboard = a.kind == Kind::Paste && rest.starts_with('"');
-  if (a.kind == Kind::Type || a.newClipboard)
+  if (hasText(a))
     a.text = unquote(rest);
-  if ((kind->fields & kAt) &&
-      (word() != "at" || !number(a.x) || !number(a.y) || a.x < 0 || a.x > 1 || a.y < 0 || a.y > 1))
+  if ((kind->fields & kAt) && (word() != "at" || !number(a.x) || !number(a.y) ||
+                               !(a.x >= 0 && a.x <= 1 && a.y >= 0 && a.y <= 1)))
     return std::nullopt;
   return a;
 }
@@ -157,69 +118,58 @@ std::optional<Action> parseAction(std::string_view rest) {
 }  // namespace
 
 bool applicable(const Action& a, const Model& m) {
-  const unsigned fields = about(a.kind).fields;
   if (m.closed || a.kind == Kind::Close)
     return !m.closed;
+  const unsigned fields = fieldsOf(a.kind);
   return ((fields & kNotice) != 0) == m.notice.has_value() && (!(fields & kBox) || m.focusOnBox());
 }
 
 void apply(const Action& a, Model& m, CopyOutcome heldCopy) {
   switch (a.kind) {
     case Kind::ClickText1:
-      m.clickText1();
-      break;
+      return m.clickText1();
     case Kind::ClickCommand1:
-      m.press(Control::Command1);
-      break;
+      return m.press(Control::Command1);
     case Kind::ClickCommand2:
-      m.press(Control::Command2);
-      break;
+      return m.press(Control::Command2);
     case Kind::Type:
-      m.type(a.text);
-      break;
+      return m.type(a.text);
     case Kind::Paste:
       if (a.newClipboard) {
         m.clipboard = a.text;
         m.clipboardHasOtherFormats = true;
       }
-      m.type(m.clipboard);
-      break;
+      return m.type(m.clipboard);
     case Kind::SelectAllAndDelete:
-      m.selectAllAndDelete();
-      break;
+      return m.selectAllAndDelete();
     case Kind::Tab:
     case Kind::ShiftTab:
-      m.tab(a.kind == Kind::ShiftTab);
-      break;
+      return m.tab(a.kind == Kind::ShiftTab);
     case Kind::Enter:
     case Kind::Space:
-      if (m.focusOnBox()) {
-        if (a.kind == Kind::Space)
-          m.type(u" ");
-      } else {
-        m.press(m.focus);
-      }
-      break;
+      if (!m.focusOnBox())
+        return m.press(m.focus);
+      if (a.kind == Kind::Space)
+        m.type(u" ");
+      return;
     case Kind::End:
       if (m.focusOnBox())
-        m.end();
-      break;
+        m.focusedBox().start = m.focusedBox().end = m.focusedBox().text.size();
+      return;
     case Kind::CopyWhileClipboardHeld:
       m.focus = Control::Command2;
-      m.copy(heldCopy);
-      break;
+      return m.copy(heldCopy);
     case Kind::DismissWithEnter:
     case Kind::DismissWithClick:
     case Kind::DismissWithEscape:
-      m.dismissNotice();
-      break;
+      return m.dismissNotice();
     case Kind::Close:
       m.closed = true;
-      break;
+      return;
     case Kind::Escape:
     case Kind::MinimizeAndRestore:
     case Kind::ClickUnderNotice:
-      break;
+      return;
   }
 }
 
@@ -253,7 +203,9 @@ std::u16string Generator::randomText() {
   std::u16string text;
   switch (below(4)) {
     case 0: {  // a link whose key decides the outcome: often ten units, sometimes off by one
-      text = u"https://pan.baidu.com/share/link?shareid=" + digits(below(100000)) + u"&uk=";
+      const std::string id = std::to_string(below(100000));
+      text = u"https://pan.baidu.com/share/link?shareid=" + std::u16string(id.begin(), id.end());
+      text += u"&uk=";
       const int keyLength = 9 + below(3) + (below(3) == 0 ? 0 : 1 - below(2));
       for (int i = 0; i < keyLength; ++i)
         text += static_cast<char16_t>(u'0' + below(10));
@@ -264,12 +216,10 @@ std::u16string Generator::randomText() {
       for (int i = 0; i < 10; ++i)
         text += piece().substr(0, 1);
       return text;
-    default: {
-      const int count = 1 + below(5);
-      for (int i = 0; i < count; ++i)
+    default:
+      for (int count = 1 + below(5); count > 0; --count)
         text += piece();
       return text;
-    }
   }
 }
 
@@ -282,12 +232,13 @@ Action Generator::next() {
     pick -= weights[chosen++];
   Action a(static_cast<Kind>(chosen));
   // Every parameter is drawn for every kind, so that one kind's draws never shift another's.
+  auto fraction = [&] { return static_cast<double>(random() >> 11) / 9007199254740992.0; };
   const double x = fraction(), y = fraction();
   const int hold = below(1501);
   const bool newClipboard = below(10) < 7;
   const auto under = static_cast<Control>(below(kControls));
   std::u16string text = randomText();
-  const unsigned fields = about(a.kind).fields;
+  const unsigned fields = fieldsOf(a.kind);
   if (fields & kAt) {
     a.x = x;
     a.y = y;
@@ -297,7 +248,7 @@ Action Generator::next() {
   if (fields & kUnder)
     a.under = under;
   a.newClipboard = a.kind == Kind::Paste && newClipboard;
-  if (a.kind == Kind::Type || a.newClipboard)
+  if (hasText(a))
     a.text = std::move(text);
   apply(a, model_);
   return a;
@@ -322,16 +273,22 @@ Actions shrink(Actions kept, const std::function<bool(const Actions&)>& diverges
 }
 
 std::string toText(const Action& a) {
-  const unsigned fields = about(a.kind).fields;
-  std::string line = about(a.kind).word;
+  const unsigned fields = fieldsOf(a.kind);
+  std::string line = kKinds[static_cast<int>(a.kind)].word;
+  // Appended word by word: MinGW GCC 12 at -O3 takes " " + a returned string for an overlapping
+  // copy (-Wrestrict).
+  auto add = [&](const std::string& word) { line.append(" ").append(word); };
   if (fields & kUnder)
-    line += std::string(" ") + kControlNames[static_cast<int>(a.under)];
+    add(kControlNames[static_cast<int>(a.under)]);
   if (fields & kHold)
-    line += " " + std::to_string(a.holdMilliseconds) + "ms";
-  if (a.kind == Kind::Type || a.newClipboard)
-    line += " " + quoted(a.text);
-  if (fields & kAt)
-    line += " at " + number(a.x) + " " + number(a.y);
+    add(std::to_string(a.holdMilliseconds) + "ms");
+  if (hasText(a))
+    add(quoted(a.text));
+  if (fields & kAt) {
+    add("at");
+    add(number(a.x));
+    add(number(a.y));
+  }
   return line;
 }
 
@@ -345,7 +302,7 @@ std::string toText(std::string_view caught, const Actions& actions) {
 ParsedList parseList(std::string_view text) {
   ParsedList list;
   for (int number = 1; !text.empty(); ++number) {
-    std::string_view line = text.substr(0, text.find('\n'));
+    const std::string_view line = text.substr(0, text.find('\n'));
     text.remove_prefix(std::min(line.size() + 1, text.size()));
     if (number == 1 && line.starts_with("# "))
       list.caught = line.substr(2);

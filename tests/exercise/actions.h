@@ -16,27 +16,34 @@ namespace quenvar::exercise {
 
 inline constexpr const char* kControlNames[kControls] = {"Command1", "Text1", "Text2", "Command2"};
 
-// In the order in which the generator weighs them.
+// Each kind of action, in the order in which the generator weighs them: its word in a list file,
+// what its line gives besides the word and what it needs (the fields in actions.cpp), and how
+// often the generator picks it among those that can be done.
+#define QUENVAR_EXERCISE_KINDS(KIND)                                      \
+  KIND(ClickText1, "click-text1", kAt, 9)                                 \
+  KIND(ClickCommand1, "click-command1", kAt, 8)                           \
+  KIND(ClickCommand2, "click-command2", kAt, 6)                           \
+  KIND(Tab, "tab", 0, 8)                                                  \
+  KIND(ShiftTab, "shift-tab", 0, 5)                                       \
+  KIND(Enter, "enter", 0, 6)                                              \
+  KIND(Space, "space", 0, 4)                                              \
+  KIND(Escape, "escape", 0, 2)                                            \
+  KIND(End, "end", 0, 3)                                                  \
+  KIND(CopyWhileClipboardHeld, "copy-held", kHold | kAt, 3)               \
+  KIND(MinimizeAndRestore, "minimise-restore", 0, 2)                      \
+  KIND(Type, "type", kBox, 16)                                            \
+  KIND(Paste, "paste", kBox, 8)                                           \
+  KIND(SelectAllAndDelete, "select-all-delete", kBox, 3)                  \
+  KIND(DismissWithEnter, "dismiss-enter", kNotice, 4)                     \
+  KIND(DismissWithClick, "dismiss-click", kAt | kNotice, 4)               \
+  KIND(DismissWithEscape, "dismiss-escape", kNotice, 3)                   \
+  KIND(ClickUnderNotice, "click-under-notice", kUnder | kAt | kNotice, 1) \
+  KIND(Close, "close", 0, 0)
+
 enum class Kind {
-  ClickText1,
-  ClickCommand1,
-  ClickCommand2,
-  Tab,
-  ShiftTab,
-  Enter,
-  Space,
-  Escape,
-  End,
-  CopyWhileClipboardHeld,
-  MinimizeAndRestore,
-  Type,
-  Paste,
-  SelectAllAndDelete,
-  DismissWithEnter,
-  DismissWithClick,
-  DismissWithEscape,
-  ClickUnderNotice,
-  Close,
+#define QUENVAR_KIND_NAME(name, word, fields, weight) name,
+  QUENVAR_EXERCISE_KINDS(QUENVAR_KIND_NAME)
+#undef QUENVAR_KIND_NAME
 };
 
 // Only the fields that its kind uses differ from their defaults.
@@ -69,7 +76,6 @@ class Generator {
  private:
   std::uint64_t random();  // splitmix64: small and fully specified, so a seed means the same
   int below(int n) { return static_cast<int>(random() % static_cast<std::uint64_t>(n)); }
-  double fraction() { return static_cast<double>(random() >> 11) / 9007199254740992.0; }
   std::u16string randomText();
   std::uint64_t state_;
   Model model_;

@@ -19,17 +19,7 @@ void PrintTo(const Action& a, std::ostream* os) {
 namespace {
 
 using namespace quenvar::exercise;
-using quenvar::test::CaseName;
 using quenvar::test::utf8;
-
-// A failing row is shown by its name.
-template <typename Row>
-requires requires(const Row& r) {
-  r.name;
-}
-void PrintTo(const Row& row, std::ostream* os) {
-  *os << row.name;
-}
 
 Actions parsed(std::string_view text) {
   const ParsedList list = parseList(text);
@@ -85,102 +75,98 @@ TEST(ExerciseActions, CaseFilesAreReplayedAsWritten) {
   EXPECT_GT(files, 0);
 }
 
-struct BadLine {
-  const char* name;
-  std::string text;
-  int line;
-};
-class ExerciseListErrors : public testing::TestWithParam<BadLine> {};
-TEST_P(ExerciseListErrors, NameTheFirstLineThatIsNotAsWritten) {
-  EXPECT_EQ(parseList(GetParam().text).error, "line " + std::to_string(GetParam().line) +
-                                                  " is not an action as the exerciser writes one");
+TEST(ExerciseActions, ListErrorsNameTheFirstLineThatIsNotAsWritten) {
+  const struct {
+    const char* name;
+    std::string text;
+    int line;
+  } kBadLines[] = {
+      {"unknown", "# x\ntab\njump\n", 3},
+      {"more", "tab tab", 1},
+      {"unclosed", "type \"abc", 1},
+      {"backslash last", "type \"abc\\", 1},
+      {"overlong", "type \"\xC0\xAF\"", 1},
+      {"raw surrogate", "type \"\xED\xA0\x80\"", 1},
+      {"short escape", "type \"\\uD83\"", 1},
+      {"outside", "click-text1 at 0.5 1.5", 1},
+      {"not a number", "click-text1 at nan 0.5", 1},
+      {"not shortest", "click-text1 at 0.50 0.5", 1},
+      {"no at", "dismiss-click 0.5 0.5", 1},
+      {"control", "click-under-notice Text3 at 0 0", 1},
+      {"no ms", "copy-held 700 at 0 0", 1},
+  };
+  for (const auto& c : kBadLines) {
+    EXPECT_EQ(parseList(c.text).error,
+              "line " + std::to_string(c.line) + " is not an action as the exerciser writes one")
+        << c.name;
+  }
 }
-INSTANTIATE_TEST_SUITE_P(All, ExerciseListErrors,
-                         testing::Values(BadLine{"unknown", "# x\ntab\njump\n", 3},
-                                         BadLine{"more", "tab tab", 1},
-                                         BadLine{"unclosed", "type \"abc", 1},
-                                         BadLine{"overlong", "type \"\xC0\xAF\"", 1},
-                                         BadLine{"raw surrogate", "type \"\xED\xA0\x80\"", 1},
-                                         BadLine{"short escape", "type \"\\uD83\"", 1},
-                                         BadLine{"outside", "click-text1 at 0.5 1.5", 1},
-                                         BadLine{"not shortest", "click-text1 at 0.50 0.5", 1},
-                                         BadLine{"no at", "dismiss-click 0.5 0.5", 1},
-                                         BadLine{"control", "click-under-notice Text3 at 0 0", 1},
-                                         BadLine{"no ms", "copy-held 700 at 0 0", 1}),
-                         CaseName{});
 
-struct Sequence {
-  const char* name;
-  std::string actions;
-  std::u16string text1;
-  std::size_t start1, end1;
-  std::u16string text2, notice;  // no notice when empty
-  Control focus;
-  bool hint;
-};
-class ExerciseModel : public testing::TestWithParam<Sequence> {};
-TEST_P(ExerciseModel, ShowsWhatQuenvarShould) {
-  const Sequence& s = GetParam();
-  const Model m = after(s.actions);
-  EXPECT_EQ(utf8(m.text1.text), utf8(s.text1)) << "Text1";
-  EXPECT_EQ(m.text1.start, s.start1) << "Text1's selection";
-  EXPECT_EQ(m.text1.end, s.end1) << "Text1's selection";
-  EXPECT_EQ(utf8(m.text2.text), utf8(s.text2)) << "Text2";
-  EXPECT_EQ(utf8(m.notice.value_or(u"")), utf8(s.notice)) << "the notice";
-  EXPECT_STREQ(kControlNames[static_cast<int>(m.focus)], kControlNames[static_cast<int>(s.focus)]);
-  EXPECT_EQ(m.hintShown, s.hint) << "the hint";
-}
 const std::u16string kLinkText = u"https://pan.baidu.com/share/link?shareid=1&uk=1234567890";
 const std::u16string kHome = u"http://pan.baidu.com/share/home?uk=1234567890";
-const std::string kLink = "type \"" + utf8(kLinkText) + "\"\n";
-INSTANTIATE_TEST_SUITE_P(
-    All, ExerciseModel,
-    testing::Values(
-        Sequence{"start", "", kHint, 0, 0, u"", u"", Control::Command1, true},
-        Sequence{"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"",
-                 Control::Text1, false},
-        Sequence{"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"", Control::Text1,
-                 true},
-        Sequence{"typing over the selected hint", "tab\ntype \"a\U0001F600\"", u"a\U0001F600", 3, 3,
-                 u"", u"", Control::Text1, false},
-        Sequence{"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"",
-                 Control::Text1, false},
-        Sequence{"enter in a box types nothing, space a space", "tab\nenter\nspace", u" ", 1, 1,
-                 u"", u"", Control::Text1, false},
-        Sequence{"repair", "tab\n" + kLink + "click-command1 at 0 0", kLinkText, 56, 56, kHome,
-                 kRepaired, Control::Command1, false},
-        Sequence{"unsupported", "enter", kHint, 0, 0, u"", kUnsupported, Control::Command1, true},
-        Sequence{"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"", kNothingToCopy,
-                 Control::Command2, true},
-        Sequence{"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"",
-                 Control::Command2, true},
-        Sequence{"copy", "tab\n" + kLink + "shift-tab\nenter\ndismiss-enter\nshift-tab\nspace",
-                 kLinkText, 56, 56, kHome, kCopied, Control::Command2, false},
-        Sequence{"end puts the caret last", "tab\nend", kHint, kHint.size(), kHint.size(), u"", u"",
-                 Control::Text1, true}),
-    CaseName{});
+const std::string kTypeLink = "type \"" + utf8(kLinkText) + "\"\n";
 
-struct Applicability {
-  const char* name;
-  std::string before, action;
-  bool applicable;
-};
-class ExerciseApplicable : public testing::TestWithParam<Applicability> {};
-TEST_P(ExerciseApplicable, FollowsTheNoticeTheFocusAndTheClose) {
-  const Applicability& c = GetParam();
-  EXPECT_EQ(applicable(parsed(c.action).at(0), after(c.before)), c.applicable);
+TEST(ExerciseModel, ShowsWhatQuenvarShould) {
+  using enum Control;
+  const struct {
+    const char* name;
+    std::string actions;
+    std::u16string text1;
+    std::size_t start1, end1;
+    std::u16string text2, notice;  // no notice when empty
+    Control focus;
+    bool hint;
+  } kSequences[] = {
+      {"start", "", kHint, 0, 0, u"", u"", Command1, true},
+      {"click clears the hint", "click-text1 at 0.9 0.9", u"", 0, 0, u"", u"", Text1, false},
+      {"tab selects the hint", "tab", kHint, 0, kHint.size(), u"", u"", Text1, true},
+      {"typing over the selected hint", "tab\ntype \"a\U0001F600\"", u"a\U0001F600", 3, 3, u"", u"",
+       Text1, false},
+      {"select all and delete", "tab\nselect-all-delete", u"", 0, 0, u"", u"", Text1, false},
+      {"enter in a box types nothing, space a space", "tab\nenter\nspace", u" ", 1, 1, u"", u"",
+       Text1, false},
+      {"repair", "tab\n" + kTypeLink + "click-command1 at 0 0", kLinkText, 56, 56, kHome, kRepaired,
+       Command1, false},
+      {"unsupported", "enter", kHint, 0, 0, u"", kUnsupported, Command1, true},
+      {"nothing to copy", "shift-tab\nspace", kHint, 0, 0, u"", kNothingToCopy, Command2, true},
+      {"dismissed", "shift-tab\nspace\ndismiss-escape", kHint, 0, 0, u"", u"", Command2, true},
+      {"copy", "tab\n" + kTypeLink + "shift-tab\nenter\ndismiss-enter\nshift-tab\nspace", kLinkText,
+       56, 56, kHome, kCopied, Command2, false},
+      {"end puts the caret last", "tab\nend", kHint, kHint.size(), kHint.size(), u"", u"", Text1,
+       true},
+  };
+  for (const auto& s : kSequences) {
+    SCOPED_TRACE(s.name);
+    const Model m = after(s.actions);
+    EXPECT_EQ(utf8(m.text1.text), utf8(s.text1)) << "Text1";
+    EXPECT_EQ(m.text1.start, s.start1) << "Text1's selection";
+    EXPECT_EQ(m.text1.end, s.end1) << "Text1's selection";
+    EXPECT_EQ(utf8(m.text2.text), utf8(s.text2)) << "Text2";
+    EXPECT_EQ(utf8(m.notice.value_or(u"")), utf8(s.notice)) << "the notice";
+    EXPECT_STREQ(kControlNames[static_cast<int>(m.focus)],
+                 kControlNames[static_cast<int>(s.focus)]);
+    EXPECT_EQ(m.hintShown, s.hint) << "the hint";
+  }
 }
-INSTANTIATE_TEST_SUITE_P(
-    All, ExerciseApplicable,
-    testing::Values(Applicability{"typing on a button", "", "type \"a\"", false},
-                    Applicability{"typing in a box", "tab", "type \"a\"", true},
-                    Applicability{"pasting on a button", "tab\ntab\ntab", "paste", false},
-                    Applicability{"dismissing nothing", "", "dismiss-enter", false},
-                    Applicability{"dismissing a notice", "enter", "dismiss-enter", true},
-                    Applicability{"tab under a notice", "enter", "tab", false},
-                    Applicability{"closing under a notice", "enter", "close", true},
-                    Applicability{"anything after closing", "close", "close", false}),
-    CaseName{});
+
+TEST(ExerciseModel, ActionsFollowTheNoticeTheFocusAndTheClose) {
+  const struct {
+    const char* name;
+    std::string before, action;
+    bool applicable;
+  } kCases[] = {
+      {"typing on a button", "", "type \"a\"", false},
+      {"typing in a box", "tab", "type \"a\"", true},
+      {"pasting on a button", "tab\ntab\ntab", "paste", false},
+      {"dismissing nothing", "", "dismiss-enter", false},
+      {"dismissing a notice", "enter", "dismiss-enter", true},
+      {"tab under a notice", "enter", "tab", false},
+      {"closing under a notice", "enter", "close", true},
+      {"anything after closing", "close", "close", false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(applicable(parsed(c.action).at(0), after(c.before)), c.applicable) << c.name;
+}
 
 TEST(ExerciseShrink, ReachesTheSmallestListThatStillDiverges) {
   // A planted divergence: three Shift+Tabs after typing "needle".

@@ -42,10 +42,6 @@ struct Box {
     text.replace(start, end - start, with);
     start = end = start + with.size();
   }
-  void selectAll() {
-    start = 0;
-    end = text.size();
-  }
 };
 
 // How a copy ends when another program holds the clipboard for a while.
@@ -73,15 +69,14 @@ struct Model {
       hintShown = false;
   }
 
-  void focusByKeyboard(Control to) {
-    focus = to;
-    // The dialog manager selects all of a text box that Tab moves into.
-    if (focusOnBox())
-      focusedBox().selectAll();
-  }
   void tab(bool backwards) {
     const int step = backwards ? kControls - 1 : 1;
-    focusByKeyboard(static_cast<Control>((static_cast<int>(focus) + step) % kControls));
+    focus = static_cast<Control>((static_cast<int>(focus) + step) % kControls);
+    // The dialog manager selects all of a text box that Tab moves into.
+    if (focusOnBox()) {
+      focusedBox().start = 0;
+      focusedBox().end = focusedBox().text.size();
+    }
   }
 
   void clickText1() {
@@ -107,32 +102,20 @@ struct Model {
     box = Box{};
     changedBox(box);
   }
-  void end() {
-    Box& box = focusedBox();
-    box.start = box.end = box.text.size();
-  }
 
   void openNotice(const std::u16string& text) {
     notice = text;
     focusUnderNotice = focus;
   }
   void repair() {
-    if (const auto link = homeLinkFor(text1.text)) {
+    const auto link = homeLinkFor(text1.text);
+    if (link)
       text2 = Box{*link};
-      openNotice(kRepaired);
-    } else {
-      openNotice(kUnsupported);
-    }
+    openNotice(link ? kRepaired : kUnsupported);
   }
   void copy(CopyOutcome outcome) {
-    if (text2.text.empty()) {
-      openNotice(kNothingToCopy);
-      return;
-    }
-    if (outcome == CopyOutcome::Busy) {
-      openNotice(kClipboardBusy);
-      return;
-    }
+    if (text2.text.empty() || outcome == CopyOutcome::Busy)
+      return openNotice(text2.text.empty() ? kNothingToCopy : kClipboardBusy);
     clipboardBeforeCopy = clipboard;
     otherFormatsBeforeCopy = clipboardHasOtherFormats;
     clipboard = text2.text;

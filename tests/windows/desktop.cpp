@@ -6,11 +6,6 @@
 namespace quenvar::desktop {
 namespace {
 
-// The helper and its driver find each other by these names, one set per driver process.
-std::wstring eventName(DWORD driver, const wchar_t* what) {
-  return L"Local\\Quenvar.clipboard-holder." + std::to_wstring(driver) + L"." + what;
-}
-
 bool openClipboardRetrying(HWND owner) {
   return waitUntil([&] { return OpenClipboard(owner) != FALSE; }, std::chrono::seconds(5));
 }
@@ -82,17 +77,6 @@ RECT rectInClient(HWND control, HWND parent) {
   return r;
 }
 
-std::string utf8(std::wstring_view text) {
-  if (text.empty())
-    return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
-
 std::vector<HWND> noticesOwnedBy(HWND owner) {
   std::vector<HWND> found;
   for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
@@ -130,6 +114,11 @@ Notice readNotice(HWND box) {
 }
 
 void clickAt(POINT screen) {
+  static auto lastTime = std::chrono::steady_clock::time_point();
+  static POINT last{-100, -100};
+  const auto wait = lastTime + std::chrono::milliseconds(700) - std::chrono::steady_clock::now();
+  if (wait.count() > 0 && std::abs(screen.x - last.x) < 8 && std::abs(screen.y - last.y) < 8)
+    Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
   // Absolute coordinates are 0 to 65535 across the primary screen.
   const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
   INPUT at{};
@@ -160,6 +149,8 @@ void clickAt(POINT screen) {
   send(down);
   Sleep(40);
   send(up);
+  lastTime = std::chrono::steady_clock::now();
+  last = screen;
 }
 
 void pressKey(WORD virtualKey, bool shift, bool control) {
@@ -187,15 +178,43 @@ void typeText(std::wstring_view text) {
     send(inputs);
 }
 
+std::vector<COLORREF> clientPixels(HWND window, bool printed) {
+  RECT r{};
+  GetClientRect(window, &r);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = r.right;
+  info.bmiHeader.biHeight = -r.bottom;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  const HDC screen = GetDC(nullptr);
+  const HDC dc = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ old = SelectObject(dc, bitmap);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  if (printed)
+    SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  else
+    BitBlt(dc, 0, 0, r.right, r.bottom, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  std::vector<COLORREF> pixels;
+  for (LONG i = 0; bits != nullptr && i < r.right * r.bottom; ++i) {
+    const DWORD p = static_cast<const DWORD*>(bits)[i];  // 0xRRGGBB
+    pixels.push_back(RGB(p >> 16 & 0xFF, p >> 8 & 0xFF, p & 0xFF));
+  }
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
 ClipboardUser::ClipboardUser()
     : owner_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                              nullptr)),
       privateFormat_(RegisterClipboardFormatW(L"Quenvar.test.earlier-copy")) {}
-
-ClipboardUser::~ClipboardUser() {
-  if (owner_ != nullptr)
-    DestroyWindow(owner_);
-}
 
 bool ClipboardUser::put(const std::wstring& text) {
   auto block = [](const void* data, std::size_t bytes) {
@@ -229,96 +248,6 @@ std::optional<std::wstring> ClipboardUser::text() const {
   }
   CloseClipboard();
   return result;
-}
-
-bool ClipboardUser::hasPrivateFormat() const {
-  return IsClipboardFormatAvailable(privateFormat_) != FALSE;
-}
-
-ClipboardHolder::ClipboardHolder() {
-  const DWORD self = GetCurrentProcessId();
-  hold_ = CreateEventW(nullptr, FALSE, FALSE, eventName(self, L"hold").c_str());
-  held_ = CreateEventW(nullptr, FALSE, FALSE, eventName(self, L"held").c_str());
-  release_ = CreateEventW(nullptr, FALSE, FALSE, eventName(self, L"release").c_str());
-  released_ = CreateEventW(nullptr, FALSE, FALSE, eventName(self, L"released").c_str());
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring commandLine =
-      L"\"" + std::wstring(path) + L"\" --hold-clipboard=" + std::to_wstring(self);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  if (!CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process_)) {
-    process_ = {};
-  }
-}
-
-ClipboardHolder::~ClipboardHolder() {
-  release();
-  if (process_.hProcess != nullptr) {
-    TerminateProcess(process_.hProcess, 0);
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
-  }
-  for (HANDLE event : {hold_, held_, release_, released_})
-    CloseHandle(event);
-}
-
-bool ClipboardHolder::hold() {
-  if (!ready())
-    return false;
-  SetEvent(hold_);
-  const HANDLE answers[] = {held_, process_.hProcess};
-  holding_ = WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0;
-  // A helper that answers late must not be taken for holding on the next request.
-  if (!holding_)
-    TerminateProcess(process_.hProcess, 1);
-  return holding_;
-}
-
-bool ClipboardHolder::release() {
-  if (!holding_)
-    return true;
-  holding_ = false;
-  SetEvent(release_);
-  const HANDLE answers[] = {released_, process_.hProcess};
-  if (WaitForMultipleObjects(2, answers, FALSE, 10000) == WAIT_OBJECT_0)
-    return true;
-  TerminateProcess(process_.hProcess, 1);
-  return false;
-}
-
-bool isClipboardHolderArgument(std::wstring_view argument) {
-  return argument.starts_with(L"--hold-clipboard=");
-}
-
-int holdClipboardMain(std::wstring_view argument) {
-  // The driver's process id follows the option.
-  const std::wstring id(argument.substr(argument.find(L'=') + 1));
-  const DWORD driver = static_cast<DWORD>(std::wcstoul(id.c_str(), nullptr, 10));
-  const DWORD access = EVENT_MODIFY_STATE | SYNCHRONIZE;
-  const HANDLE hold = OpenEventW(access, FALSE, eventName(driver, L"hold").c_str());
-  const HANDLE held = OpenEventW(access, FALSE, eventName(driver, L"held").c_str());
-  const HANDLE release = OpenEventW(access, FALSE, eventName(driver, L"release").c_str());
-  const HANDLE released = OpenEventW(access, FALSE, eventName(driver, L"released").c_str());
-  const HANDLE driverProcess = OpenProcess(SYNCHRONIZE, FALSE, driver);
-  if (!hold || !held || !release || !released || !driverProcess)
-    return 1;
-  // Serve until the driver is gone.
-  for (;;) {
-    const HANDLE waits[] = {hold, driverProcess};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
-      return 0;
-    if (!openClipboardRetrying(nullptr))
-      return 1;
-    SetEvent(held);
-    const HANDLE untilRelease[] = {release, driverProcess};
-    const DWORD why = WaitForMultipleObjects(2, untilRelease, FALSE, INFINITE);
-    CloseClipboard();
-    SetEvent(released);
-    if (why != WAIT_OBJECT_0)
-      return 0;
-  }
 }
 
 }  // namespace quenvar::desktop

@@ -10,7 +10,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "test_support.h"
 
 namespace quenvar::desktop {
 
@@ -27,7 +30,9 @@ HWND visibleWindowOf(DWORD processId, const wchar_t* className);
 std::wstring windowText(HWND window);
 std::wstring className(HWND window);
 RECT rectInClient(HWND control, HWND parent);
-std::string utf8(std::wstring_view text);
+inline std::string utf8(std::wstring_view text) {
+  return test::utf8(std::u16string(text.begin(), text.end()));
+}
 
 // A message box as another process sees it.
 struct Notice {
@@ -43,53 +48,49 @@ std::vector<HWND> noticesOwnedBy(HWND owner);
 Notice readNotice(HWND box);
 
 // Input through the system's input queue, as a person's mouse and keyboard give it: it goes to
-// the foreground window and passes the dialog manager and the key state.
+// the foreground window and passes the dialog manager and the key state. A click close to the
+// one before in time and place waits, so as not to be a double click.
 void clickAt(POINT screen);
 void pressKey(WORD virtualKey, bool shift = false, bool control = false);
 void typeText(std::wstring_view text);  // each UTF-16 unit as a Unicode keystroke
+
+// A window's client area, row by row, as it is on the screen, or as the window draws itself
+// when asked to (WM_PRINTCLIENT, in its own process only).
+std::vector<COLORREF> clientPixels(HWND window, bool printed);
 
 // The clipboard as another program uses it.
 class ClipboardUser {
  public:
   ClipboardUser();
-  ~ClipboardUser();
+  ~ClipboardUser() { DestroyWindow(owner_); }
   ClipboardUser(const ClipboardUser&) = delete;
   ClipboardUser& operator=(const ClipboardUser&) = delete;
   // Replaces the clipboard with a text and a private format, as a user's earlier copy would.
   bool put(const std::wstring& text);
   std::optional<std::wstring> text() const;
-  bool hasPrivateFormat() const;
+  bool hasPrivateFormat() const { return IsClipboardFormatAvailable(privateFormat_) != FALSE; }
 
  private:
   HWND owner_ = nullptr;
   UINT privateFormat_ = 0;
 };
 
-// A helper process (this program started with --hold-clipboard) that opens the clipboard on
-// request and keeps it open until told to let go.
+// Holds the clipboard open, as a program that is using it does, until released or destroyed.
 class ClipboardHolder {
  public:
-  ClipboardHolder();
-  ~ClipboardHolder();
+  ClipboardHolder() = default;
+  ~ClipboardHolder() { release(); }
   ClipboardHolder(const ClipboardHolder&) = delete;
   ClipboardHolder& operator=(const ClipboardHolder&) = delete;
-  bool ready() const {
-    return process_.hProcess != nullptr &&
-           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+  bool hold() {  // false when the clipboard stayed busy for 5 s
+    holding_ = holding_ ||
+               waitUntil([] { return OpenClipboard(nullptr) != FALSE; }, std::chrono::seconds(5));
+    return holding_;
   }
-  // Each returns once the helper has done it; false when it did not start, ended, or did not
-  // answer in time.
-  bool hold();
-  bool release();
+  bool release() { return !std::exchange(holding_, false) || CloseClipboard() != FALSE; }
 
  private:
-  HANDLE hold_ = nullptr, held_ = nullptr, release_ = nullptr, released_ = nullptr;
-  PROCESS_INFORMATION process_{};
   bool holding_ = false;
 };
-
-// The helper process: its argument, and its entry.
-bool isClipboardHolderArgument(std::wstring_view argument);
-int holdClipboardMain(std::wstring_view argument);
 
 }  // namespace quenvar::desktop

@@ -1,95 +1,142 @@
 // Form1 created in this process, where its fonts, colours, clipboard calls and lifetime can be
-// seen: the label fonts, the default font, the text colours and their fallbacks, the re-layout
-// when the DPI changes, a clipboard that refuses the text, Form1 closed while a notice is open,
-// and a start-up that cannot create the window.
+// seen.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <iterator>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "application.h"
 #include "desktop.h"
 #include "form1_layout.h"
 #include "form1_window.h"
-#include "freed_memory_watch.h"
 
 namespace {
 
-using quenvar::ui::ControlId;
 namespace ui = quenvar::ui;
+using namespace quenvar::desktop;
 using namespace std::chrono_literals;
-using quenvar::desktop::ClipboardUser;
-using quenvar::desktop::Notice;
-using quenvar::desktop::readNotice;
-using quenvar::desktop::utf8;
-using quenvar::desktop::waitUntil;
-using quenvar::desktop::windowText;
+using quenvar::ui::ControlId;
 
-// A visible top-level window of this process with that class, or null.
-HWND ownWindow(const wchar_t* className) {
-  return quenvar::desktop::visibleWindowOf(GetCurrentProcessId(), className);
-}
-
-// What a helper thread does when what it waited for did not come: closes every window of this
-// process, a late notice and Form1 included, until the test is done with it, so that a test
-// waiting in a modal loop or in Form1's message loop fails instead of hanging.
-BOOL CALLBACK closeIfOwn(HWND window, LPARAM) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process == GetCurrentProcessId() && IsWindowVisible(window))
-    PostMessageW(window, WM_CLOSE, 0, 0);
-  return TRUE;
-}
-void closeOwnWindowsUntil(const std::atomic<bool>& done) {
-  while (!done) {
-    EnumWindows(closeIfOwn, 0);
-    Sleep(50);
-  }
-}
-
-// Waits on its own thread for a notice of this process, reads it, optionally checks that it
-// stays open for a while, then presses OK. The notices are modal, so the thread under test is
-// inside the notice's loop meanwhile.
-class NoticeTaker {
+// Catches writes to freed memory without a sanitizer: while a watch is alive, every block the
+// program deletes is filled with a pattern and held back instead of being freed;
+// writesAfterFree() then counts the held blocks whose pattern was disturbed. This program's
+// operator delete, at the end of the file, goes through release().
+class FreedMemoryWatch {
  public:
-  explicit NoticeTaker(std::chrono::milliseconds mustStay = 0ms)
-      : thread_([this, mustStay] {
-          HWND box = nullptr;
-          if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; })) {
-            closeOwnWindowsUntil(joined_);
-            return;
-          }
-          seen_ = readNotice(box);
-          Sleep(static_cast<DWORD>(mustStay.count()));
-          stayed_ = IsWindow(box) != FALSE;
-          PostMessageW(box, WM_COMMAND, IDOK, 0);
-          taken_ = true;
-        }) {}
-  ~NoticeTaker() { join(); }
+  FreedMemoryWatch() { watching(true); }
+  ~FreedMemoryWatch() { watching(false); }  // frees what was held back
+  FreedMemoryWatch(const FreedMemoryWatch&) = delete;
+  FreedMemoryWatch& operator=(const FreedMemoryWatch&) = delete;
 
-  // Joins the thread; then the notice, if any, has been read.
-  NoticeTaker& join() {
+  std::size_t blocksHeld() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return count_;
+  }
+  std::size_t writesAfterFree() const {
+    const std::lock_guard<std::mutex> guard(lock_);
+    std::size_t disturbed = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+      const auto* bytes = static_cast<const unsigned char*>(held_[i].block);
+      const auto* end = bytes + held_[i].size;
+      disturbed += std::find_if(bytes, end, [](unsigned char b) { return b != kPattern; }) != end;
+    }
+    return disturbed;
+  }
+
+  static void release(void* block) {
+    if (block == nullptr)
+      return;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      if (watching_ && count_ < std::size(held_)) {
+        const std::size_t size = _msize(block);
+        std::memset(block, kPattern, size);
+        held_[count_++] = {block, size};
+        return;
+      }
+    }
+    std::free(block);
+  }
+
+ private:
+  static void watching(bool on) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    watching_ = on;
+    for (; !on && count_ > 0; --count_)
+      std::free(held_[count_ - 1].block);
+  }
+
+  static constexpr unsigned char kPattern = 0xDD;
+  // Plain storage, initialised before any code runs: operator delete must not allocate.
+  static inline std::mutex lock_;
+  static inline bool watching_ = false;
+  static inline std::size_t count_ = 0;
+  static inline struct {
+    void* block;
+    std::size_t size;
+  } held_[1u << 16];
+};
+
+// A visible window of this process with that class, once there is one within that time; or null.
+HWND ownWindow(const wchar_t* className, std::chrono::milliseconds within = 0ms) {
+  HWND window = nullptr;
+  waitUntil([&] { return (window = visibleWindowOf(GetCurrentProcessId(), className)) != nullptr; },
+            within);
+  return window;
+}
+
+// Acts on a second thread, as the user and the system do, while the test's thread is inside a
+// notice's modal loop or Form1's message loop. When what it waits for does not come (`act`
+// returns false), it closes this process's notices and Form1, a late notice included, until the
+// test is done with it, so that the test fails instead of hanging.
+class OtherThread {
+ public:
+  explicit OtherThread(std::function<bool()> act)
+      : thread_([this, act] {
+          for (bool done = act(); !done && !joined_; Sleep(50)) {
+            for (const wchar_t* kind : {L"#32770", ui::kForm1ClassName}) {
+              if (const HWND window = ownWindow(kind))
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+          }
+        }) {}
+  ~OtherThread() { join(); }
+  void join() {
     joined_ = true;
     if (thread_.joinable())
       thread_.join();
-    return *this;
   }
-  bool taken() const { return taken_; }
-  bool stayed() const { return stayed_; }
-  const Notice& seen() const { return seen_; }
 
  private:
-  Notice seen_;
-  std::atomic<bool> taken_ = false, stayed_ = false, joined_ = false;
+  std::atomic<bool> joined_ = false;
   std::thread thread_;
 };
+
+// Reads the next notice of this process into `seen`, sees whether it stays open for `mustStay`,
+// then presses OK.
+OtherThread noticeTaker(Notice& seen, bool& stayed, std::chrono::milliseconds mustStay = 0ms) {
+  return OtherThread([&seen, &stayed, mustStay] {
+    const HWND box = ownWindow(L"#32770", 10s);
+    if (box == nullptr)
+      return false;
+    seen = readNotice(box);
+    Sleep(static_cast<DWORD>(mustStay.count()));
+    stayed = IsWindow(box) != FALSE;
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    return true;
+  });
+}
 
 // The WM_QUIT that closing Form1 posts must not end a later test's message loop.
 void drainMessages() {
@@ -135,29 +182,8 @@ class Form1InProcess : public testing::Test {
 
   // Pixels of Text1 as drawn, counted by exact colour.
   int pixelsOfColor(COLORREF color) const {
-    const HWND box = control(ControlId::Text1);
-    RECT r{};
-    GetClientRect(box, &r);
-    const HDC screen = GetDC(nullptr);
-    const HDC dc = CreateCompatibleDC(screen);
-    const HBITMAP bitmap = CreateCompatibleBitmap(screen, r.right, r.bottom);
-    const HGDIOBJ old = SelectObject(dc, bitmap);
-    SendMessageW(box, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
-    int count = 0;
-    for (int y = 0; y < r.bottom; ++y) {
-      for (int x = 0; x < r.right; ++x)
-        count += GetPixel(dc, x, y) == color ? 1 : 0;
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return count;
-  }
-
-  void leftClick(HWND target) {
-    SendMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-    SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    const auto pixels = clientPixels(control(ControlId::Text1), true);
+    return static_cast<int>(std::count(pixels.begin(), pixels.end(), color));
   }
 
   std::wstring text(ControlId id) const { return windowText(control(id)); }
@@ -168,31 +194,33 @@ class Form1InProcess : public testing::Test {
 
 // ---- Fonts ----
 
-struct LabelFont {
+const struct {
   ControlId id;
   const char* name;
-  int tenthsOfPoint;
+  int tenthsOfPoint;  // 0: the system's message font
   bool italicAndUnderlined;
-};
-const LabelFont kLabelFonts[] = {
-    {ControlId::Label1, "Label1", 120, false},
-    {ControlId::Label2, "Label2", 120, false},
-    {ControlId::Label3, "Label3", 90, false},
-    {ControlId::Label4, "Label4", 75, true},
+} kFonts[] = {
+    {ControlId::Label1, "Label1", 120, false},   {ControlId::Label2, "Label2", 120, false},
+    {ControlId::Label3, "Label3", 90, false},    {ControlId::Label4, "Label4", 75, true},
+    {ControlId::Text1, "Text1", 0, false},       {ControlId::Text2, "Text2", 0, false},
+    {ControlId::Command1, "Command1", 0, false}, {ControlId::Command2, "Command2", 0, false},
 };
 
-int dpiOf(HWND window) {
-  const HDC dc = GetDC(window);
+TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizesTheRestTheSystemMessageFont) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
+  const HDC dc = GetDC(form);
   const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
-  ReleaseDC(window, dc);
-  return dpi;
-}
-
-TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizes) {
-  const int dpi = dpiOf(form);
-  for (const LabelFont& want : kLabelFonts) {
+  ReleaseDC(form, dc);
+  for (const auto& want : kFonts) {
     SCOPED_TRACE(want.name);
     const LOGFONTW font = fontOf(want.id);
+    if (want.tenthsOfPoint == 0) {
+      EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName));
+      EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+      continue;
+    }
     EXPECT_EQ(std::wstring(font.lfFaceName), L"微软雅黑");
     EXPECT_EQ(font.lfHeight, -MulDiv(want.tenthsOfPoint, dpi, 720));
     EXPECT_EQ(font.lfWeight, 400);
@@ -200,18 +228,6 @@ TEST_F(Form1InProcess, LabelsUseMicrosoftYaHeiAtTheirSizes) {
     EXPECT_EQ(font.lfItalic != 0, want.italicAndUnderlined);
     EXPECT_EQ(font.lfUnderline != 0, want.italicAndUnderlined);
     EXPECT_FALSE(font.lfStrikeOut);
-  }
-}
-
-TEST_F(Form1InProcess, BoxesAndButtonsUseTheSystemMessageFont) {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof(metrics);
-  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0));
-  for (ControlId id :
-       {ControlId::Text1, ControlId::Text2, ControlId::Command1, ControlId::Command2}) {
-    const LOGFONTW font = fontOf(id);
-    EXPECT_EQ(std::wstring(font.lfFaceName), std::wstring(metrics.lfMessageFont.lfFaceName));
-    EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight) << static_cast<int>(id);
   }
 }
 
@@ -236,56 +252,41 @@ TEST_F(Form1InProcess, HintIsDrawnInTheScrollBarColourThenTypedTextInBlack) {
   EXPECT_EQ(text1Color(), RGB(0, 0, 0)) << "black for good";
 }
 
-// Sets system colours for the life of the object and puts the old ones back afterwards.
-class SystemColors {
- public:
-  SystemColors(std::initializer_list<std::pair<int, COLORREF>> colors) {
-    for (auto [element, color] : colors) {
-      elements_.push_back(element);
-      saved_.push_back(GetSysColor(element));
-      wanted_.push_back(color);
-    }
-    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), wanted_.data());
-  }
-  ~SystemColors() {
-    SetSysColors(static_cast<int>(elements_.size()), elements_.data(), saved_.data());
-  }
-
- private:
-  std::vector<int> elements_;
-  std::vector<COLORREF> saved_, wanted_;
-};
-
-struct SchemeCase {
-  const char* name;
-  bool typed;  // after the first change of Text1
-  COLORREF window, scrollBar, grayText, windowText;
-  COLORREF expected;
+// The system colours Text1 is drawn with (window, scroll bar, grey text, window text), set for
+// the life of the object.
+struct Scheme {
+  static constexpr int kElements[] = {COLOR_WINDOW, COLOR_SCROLLBAR, COLOR_GRAYTEXT,
+                                      COLOR_WINDOWTEXT};
+  explicit Scheme(const COLORREF (&colors)[4]) { SetSysColors(4, kElements, colors); }
+  ~Scheme() { SetSysColors(4, kElements, saved); }
+  const COLORREF saved[4] = {GetSysColor(kElements[0]), GetSysColor(kElements[1]),
+                             GetSysColor(kElements[2]), GetSysColor(kElements[3])};
 };
 
 constexpr COLORREF kWhite = RGB(255, 255, 255), kBlackRgb = RGB(0, 0, 0);
 constexpr COLORREF kGrey = RGB(109, 109, 109), kLight = RGB(200, 200, 200);
 constexpr COLORREF kYellow = RGB(255, 255, 0);
 
-const SchemeCase kSchemes[] = {
-    {"hint on an ordinary scheme", false, kWhite, kLight, kGrey, kBlackRgb, kLight},
-    {"hint where the scroll-bar colour is the background", false, kWhite, kWhite, kGrey, kBlackRgb,
-     kGrey},
-    {"typed text on an ordinary scheme", true, kWhite, kLight, kGrey, kBlackRgb, kBlackRgb},
-    {"typed text on a black background", true, kBlackRgb, kLight, kGrey, kYellow, kYellow},
-    {"hint on a black background", false, kBlackRgb, kLight, kGrey, kYellow, kLight},
+const struct {
+  const char* name;
+  bool typed;  // after the first change of Text1
+  COLORREF scheme[4];
+  COLORREF expected;
+} kSchemes[] = {
+    {"hint on an ordinary scheme", false, {kWhite, kLight, kGrey, kBlackRgb}, kLight},
+    {"hint where the scroll bar is white", false, {kWhite, kWhite, kGrey, kBlackRgb}, kGrey},
+    {"typed text on an ordinary scheme", true, {kWhite, kLight, kGrey, kBlackRgb}, kBlackRgb},
+    {"typed text on a black background", true, {kBlackRgb, kLight, kGrey, kYellow}, kYellow},
+    {"hint on a black background", false, {kBlackRgb, kLight, kGrey, kYellow}, kLight},
 };
 
 TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
-  for (const SchemeCase& c : kSchemes) {
+  for (const auto& c : kSchemes) {
     SCOPED_TRACE(c.name);
     create(ui::systemClipboard());
     if (c.typed)
       SetWindowTextW(control(ControlId::Text1), L"typed");
-    const SystemColors scheme{{COLOR_WINDOW, c.window},
-                              {COLOR_SCROLLBAR, c.scrollBar},
-                              {COLOR_GRAYTEXT, c.grayText},
-                              {COLOR_WINDOWTEXT, c.windowText}};
+    const Scheme scheme(c.scheme);
     EXPECT_EQ(text1Color(), c.expected);
   }
 }
@@ -293,6 +294,10 @@ TEST_F(Form1InProcess, TextColourIsNeverLostInTheBackground) {
 // ---- Clicks in Text1 and the length limit ----
 
 TEST_F(Form1InProcess, FirstClickClearsTheHintLaterClicksKeepTheText) {
+  auto leftClick = [](HWND target) {
+    SendMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  };
   leftClick(control(ControlId::Text1));
   EXPECT_EQ(text(ControlId::Text1), L"");
   EXPECT_EQ(text1Color(), RGB(0, 0, 0));
@@ -315,7 +320,6 @@ TEST_F(Form1InProcess, BothBoxesTakeAPastePastTheDefaultLimit) {
 
 // ---- The clipboard refusing the copy ----
 
-// Fake clipboard calls: the real ones, except that one of them fails.
 BOOL WINAPI refuseOpen(HWND) {
   SetLastError(ERROR_ACCESS_DENIED);
   return FALSE;
@@ -327,55 +331,50 @@ HANDLE WINAPI refuseSetData(UINT, HANDLE) {
   return nullptr;
 }
 
-// What the clipboard holds afterwards; the earlier text is gone once EmptyClipboard succeeded.
-enum class Left { EarlierText, TheLink, Nothing };
+constexpr const wchar_t* kLink = L"http://pan.baidu.com/share/home?uk=1234567890";
+constexpr const wchar_t* kBusy = L"复制失败，剪贴板暂时无法使用，请稍后重试";
+constexpr const wchar_t* kFailed = L"复制失败，请稍后重试";
 
-struct RefusalCase {
+// The system's clipboard calls, but for one that fails.
+template <typename Call>
+ui::ClipboardApi refusing(Call ui::ClipboardApi::*call, Call refusal) {
+  ui::ClipboardApi api = ui::systemClipboard();
+  api.*call = refusal;
+  return api;
+}
+
+const struct {
   const char* name;
-  ui::ClipboardApi api;
   const wchar_t* notice;
-  Left left;
-};
-
-const RefusalCase kRefusals[] = {
-    {"held by another program",
-     {refuseOpen, EmptyClipboard, SetClipboardData, CloseClipboard},
-     L"复制失败，剪贴板暂时无法使用，请稍后重试",
-     Left::EarlierText},
-    {"cannot be emptied",
-     {OpenClipboard, refuseEmpty, SetClipboardData, CloseClipboard},
-     L"复制失败，请稍后重试",
-     Left::EarlierText},
-    {"refuses the text",
-     {OpenClipboard, EmptyClipboard, refuseSetData, CloseClipboard},
-     L"复制失败，请稍后重试",
-     Left::Nothing},
-    {"takes the text",
-     {OpenClipboard, EmptyClipboard, SetClipboardData, CloseClipboard},
-     L"链接已复制到剪贴板",
-     Left::TheLink},
+  const wchar_t* left;  // on the clipboard afterwards: the earlier text is gone once emptied
+  ui::ClipboardApi api;
+} kRefusals[] = {
+    {"held by another program", kBusy, L"earlier", refusing(&ui::ClipboardApi::open, refuseOpen)},
+    {"cannot be emptied", kFailed, L"earlier", refusing(&ui::ClipboardApi::empty, refuseEmpty)},
+    {"refuses the text", kFailed, L"<nothing>",
+     refusing(&ui::ClipboardApi::setData, refuseSetData)},
+    {"takes the text", L"链接已复制到剪贴板", kLink, ui::systemClipboard()},
 };
 
 TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
-  const std::wstring link = L"http://pan.baidu.com/share/home?uk=1234567890";
-  for (const RefusalCase& c : kRefusals) {
+  for (const auto& c : kRefusals) {
     SCOPED_TRACE(c.name);
     // The table is gone once Form1 has been created: Form1 must hold its own copy.
-    const quenvar::test::FreedMemoryWatch watch;
+    const FreedMemoryWatch watch;
     auto table = std::make_unique<ui::ClipboardApi>(c.api);
     create(*table);
     table.reset();
     ClipboardUser clipboard;
     ASSERT_TRUE(clipboard.put(L"earlier"));
-    SetWindowTextW(control(ControlId::Text2), link.c_str());
-    NoticeTaker taker;
+    SetWindowTextW(control(ControlId::Text2), kLink);
+    Notice seen;
+    bool stayed = false;
+    OtherThread user = noticeTaker(seen, stayed);
     SendMessageW(control(ControlId::Command2), BM_CLICK, 0, 0);
-    ASSERT_TRUE(taker.join().taken()) << "no notice";
-    EXPECT_EQ(utf8(taker.seen().text), utf8(c.notice));
-    const std::wstring expected = c.left == Left::EarlierText ? L"earlier"
-                                  : c.left == Left::TheLink   ? link
-                                                              : L"<nothing>";
-    EXPECT_EQ(utf8(clipboard.text().value_or(L"<nothing>")), utf8(expected));
+    user.join();
+    ASSERT_NE(seen.box, nullptr) << "no notice";
+    EXPECT_EQ(utf8(seen.text), utf8(c.notice));
+    EXPECT_EQ(utf8(clipboard.text().value_or(L"<nothing>")), utf8(c.left));
   }
 }
 
@@ -383,51 +382,44 @@ TEST_F(Form1InProcess, CopyReportsSuccessOnlyWhenTheClipboardTookTheText) {
 
 // The whole program run in this process, the way wWinMain runs it, with a second thread acting
 // as the user and the system.
-struct CloseCase {
+const struct {
   const char* name;
   ControlId button;
   const wchar_t* notice;
-};
-
-const CloseCase kCloseCases[] = {
+} kCloseCases[] = {
     {"while the repair notice is open", ControlId::Command1, L"暂不支持此链接..."},
     {"while the copy notice is open", ControlId::Command2, L"链接已复制到剪贴板"},
 };
 
 TEST(Form1Lifetime, ClosedWhileANoticeIsOpenTheProgramEndsCleanly) {
-  for (const CloseCase& c : kCloseCases) {
+  for (const auto& c : kCloseCases) {
     SCOPED_TRACE(c.name);
     drainMessages();
+    const FreedMemoryWatch watch;
     std::wstring seenNotice;
     bool closed = false;
-    int exitCode = -1;
-    std::size_t writesAfterFree = 0;
-    {
-      const quenvar::test::FreedMemoryWatch watch;
-      std::atomic<bool> ended = false;
-      std::thread system([&] {
-        HWND form = nullptr, box = nullptr;
-        if (!waitUntil([&] { return (form = ownWindow(ui::kForm1ClassName)) != nullptr; }))
-          return closeOwnWindowsUntil(ended);
-        SetWindowTextW(GetDlgItem(form, static_cast<int>(ControlId::Text2)), L"a link to copy");
-        PostMessageW(GetDlgItem(form, static_cast<int>(c.button)), BM_CLICK, 0, 0);
-        if (!waitUntil([&] { return (box = ownWindow(L"#32770")) != nullptr; }))
-          return closeOwnWindowsUntil(ended);
-        seenNotice = readNotice(box).text;
-        // Another program's WM_CLOSE, End task, or logging off.
-        closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
-      });
-      exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
-      ended = true;
-      system.join();
-      writesAfterFree = watch.writesAfterFree();
-      EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
-    }
+    OtherThread system([&] {
+      const HWND form = ownWindow(ui::kForm1ClassName, 10s);
+      if (form == nullptr)
+        return false;
+      SetWindowTextW(GetDlgItem(form, static_cast<int>(ControlId::Text2)), L"a link to copy");
+      PostMessageW(GetDlgItem(form, static_cast<int>(c.button)), BM_CLICK, 0, 0);
+      const HWND box = ownWindow(L"#32770", 10s);
+      if (box == nullptr)
+        return false;
+      seenNotice = readNotice(box).text;
+      // Another program's WM_CLOSE, End task, or logging off.
+      closed = PostMessageW(form, WM_CLOSE, 0, 0) != FALSE;
+      return true;
+    });
+    const int exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
+    system.join();
+    EXPECT_EQ(watch.writesAfterFree(), 0u) << "memory was written after it was freed";
+    EXPECT_GT(watch.blocksHeld(), 0u) << "the watch saw nothing freed";
     EXPECT_EQ(utf8(seenNotice), utf8(c.notice));
     EXPECT_TRUE(closed);
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
-    EXPECT_EQ(writesAfterFree, 0u) << "memory was written after it was freed";
   }
 }
 
@@ -470,14 +462,16 @@ TEST(Form1StartUp, AWindowThatCannotBeCreatedIsReportedUntilDismissed) {
   drainMessages();
   const HHOOK failing = SetWindowsHookExW(WH_CBT, failTextBoxes, nullptr, GetCurrentThreadId());
   ASSERT_NE(failing, nullptr);
-  NoticeTaker taker(700ms);
+  Notice seen;
+  bool stayed = false;
+  OtherThread user = noticeTaker(seen, stayed, 700ms);
   const int exitCode = quenvar::app::runQuenvar(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE);
   UnhookWindowsHookEx(failing);
-  taker.join();
-  ASSERT_TRUE(taker.taken()) << "no notice appeared";
-  EXPECT_EQ(utf8(taker.seen().text), "无法创建程序窗口，Quenvar 无法启动");
-  EXPECT_EQ(utf8(taker.seen().caption), "Quenvar");
-  EXPECT_TRUE(taker.stayed()) << "the notice closed before the user dismissed it";
+  user.join();
+  ASSERT_NE(seen.box, nullptr) << "no notice appeared";
+  EXPECT_EQ(utf8(seen.text), "无法创建程序窗口，Quenvar 无法启动");
+  EXPECT_EQ(utf8(seen.caption), "Quenvar");
+  EXPECT_TRUE(stayed) << "the notice closed before the user dismissed it";
   EXPECT_EQ(exitCode, 1);
   EXPECT_EQ(ownWindow(ui::kForm1ClassName), nullptr);
 }
@@ -486,17 +480,13 @@ TEST(Form1StartUp, AWindowThatCannotBeCreatedIsReportedUntilDismissed) {
 
 int iconWidth(HWND form, WPARAM which) {
   const auto icon = reinterpret_cast<HICON>(SendMessageW(form, WM_GETICON, which, 0));
-  if (icon == nullptr)
-    return 0;
   ICONINFO info{};
   if (!GetIconInfo(icon, &info))
-    return -1;
+    return 0;
   BITMAP bitmap{};
   GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
-  if (info.hbmColor)
-    DeleteObject(info.hbmColor);
-  if (info.hbmMask)
-    DeleteObject(info.hbmMask);
+  DeleteObject(info.hbmColor);  // null for a monochrome icon, and then nothing happens
+  DeleteObject(info.hbmMask);
   return bitmap.bmWidth;
 }
 
@@ -513,10 +503,7 @@ TEST_F(Form1InProcess, DpiChangeRelaysOutAndRecreatesFontsAndIcons) {
     GetWindowRect(form, &window);
     EXPECT_EQ(window.left, 40);
     EXPECT_EQ(window.top, 50);
-    const HWND text2 = control(ControlId::Text2);
-    RECT r{};
-    GetWindowRect(text2, &r);
-    MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = rectInClient(control(ControlId::Text2), form);
     EXPECT_EQ(r.left, MulDiv(1800, dpi, 1440));
     EXPECT_EQ(r.bottom - r.top, MulDiv(420, dpi, 1440));
     EXPECT_EQ(fontOf(ControlId::Label4).lfHeight, -MulDiv(75, dpi, 720));
@@ -527,3 +514,17 @@ TEST_F(Form1InProcess, DpiChangeRelaysOutAndRecreatesFontsAndIcons) {
 }
 
 }  // namespace
+
+// The C++ run-time's operator new takes its memory from malloc, so these match it.
+void operator delete(void* block) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete[](void* block) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  FreedMemoryWatch::release(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  FreedMemoryWatch::release(block);
+}

@@ -4,22 +4,17 @@
 
 namespace quenvar::e2e {
 
-Settings& settings() {
-  static Settings s;
-  return s;
-}
-
 QuenvarProcess::QuenvarProcess() {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  std::wstring commandLine = L"\"" + settings().exePath + L"\"";
-  if (!CreateProcessW(settings().exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+  std::wstring commandLine = L"\"" + settings.exePath + L"\"";
+  if (!CreateProcessW(settings.exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                       nullptr, nullptr, &startup, &process_)) {
     process_ = {};
     return;
   }
   WaitForInputIdle(process_.hProcess, 10000);
-  waitUntil([&] {
+  desktop::waitUntil([&] {
     form_ = desktop::visibleWindowOf(process_.dwProcessId, ui::kForm1ClassName);
     return form_ != nullptr;
   });
@@ -30,10 +25,9 @@ QuenvarProcess::~QuenvarProcess() {
     return;
   if (running()) {
     // A test that failed midway may leave a notice open; close it so Form1 can close.
-    for (int i = 0; i < 5 && findNotice() != nullptr; ++i)
-      PostMessageW(findNotice(), WM_COMMAND, IDOK, 0);
-    if (form_ != nullptr)
-      PostMessageW(form_, WM_CLOSE, 0, 0);
+    for (HWND box : desktop::noticesOwnedBy(form_))
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(form_, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
       TerminateProcess(process_.hProcess, 99);
   }
@@ -41,71 +35,15 @@ QuenvarProcess::~QuenvarProcess() {
   CloseHandle(process_.hProcess);
 }
 
-bool QuenvarProcess::running() const {
-  return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-}
-
-DWORD QuenvarProcess::exitCode() const {
-  DWORD code = STILL_ACTIVE;
-  if (process_.hProcess != nullptr)
-    GetExitCodeProcess(process_.hProcess, &code);
-  return code;
-}
-
-DWORD QuenvarProcess::closeAndWait() {
-  PostMessageW(form_, WM_CLOSE, 0, 0);
-  if (WaitForSingleObject(process_.hProcess, 5000) != WAIT_OBJECT_0)
-    return STILL_ACTIVE;
-  return exitCode();
-}
-
-HWND QuenvarProcess::focus() const {
-  GUITHREADINFO info{};
-  info.cbSize = sizeof(info);
-  if (!GetGUIThreadInfo(process_.dwThreadId, &info))
-    return nullptr;
-  return info.hwndFocus;
-}
-
-void QuenvarProcess::pressKey(HWND target, UINT virtualKey) {
-  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
-  PostMessageW(target, WM_KEYDOWN, virtualKey, scan | 1);
-  PostMessageW(target, WM_KEYUP, virtualKey, scan | 1 | (1u << 30) | (1u << 31));
-}
-
-void QuenvarProcess::type(HWND target, std::wstring_view text) {
-  for (wchar_t c : text)
-    PostMessageW(target, WM_CHAR, c, 1);
-}
-
-void QuenvarProcess::clickIn(HWND target) {
-  const LPARAM at = MAKELPARAM(8, 8);
-  PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  PostMessageW(target, WM_LBUTTONUP, 0, at);
-}
-
-HWND QuenvarProcess::findNotice() const {
-  const auto notices = desktop::noticesOwnedBy(form_);
-  return notices.empty() ? nullptr : notices.front();
-}
-
-std::optional<Notice> QuenvarProcess::takeNotice(std::chrono::milliseconds timeout) {
-  HWND box = nullptr;
-  if (!waitUntil([&] { return (box = findNotice()) != nullptr; }, timeout))
+std::optional<desktop::Notice> QuenvarProcess::takeNotice() {
+  std::vector<HWND> boxes;
+  if (!desktop::waitUntil([&] { return !(boxes = desktop::noticesOwnedBy(form_)).empty(); }))
     return std::nullopt;
-  const Notice notice = desktop::readNotice(box);
-  const HWND ok = GetDlgItem(box, IDOK);
-  PostMessageW(ok != nullptr ? ok : box, ok != nullptr ? BM_CLICK : WM_CLOSE, 0, 0);
-  waitUntil([&] { return !IsWindow(box); }, std::chrono::seconds(5));
+  const desktop::Notice notice = desktop::readNotice(boxes.front());
+  const HWND ok = GetDlgItem(notice.box, IDOK);
+  PostMessageW(ok != nullptr ? ok : notice.box, ok != nullptr ? BM_CLICK : WM_CLOSE, 0, 0);
+  desktop::waitUntil([&] { return !IsWindow(notice.box); }, std::chrono::seconds(5));
   return notice;
-}
-
-bool QuenvarProcess::noNotice(std::chrono::milliseconds quiet) {
-  return !waitUntil([&] { return findNotice() != nullptr; }, quiet);
-}
-
-bool QuenvarProcess::waitForNotice(std::chrono::milliseconds timeout) const {
-  return waitUntil([&] { return findNotice() != nullptr; }, timeout);
 }
 
 }  // namespace quenvar::e2e

@@ -1,28 +1,22 @@
 // Drives the real Quenvar.exe from another process: starts it, finds its window and controls,
-// types, clicks and presses keys, and reads and dismisses its notices.
+// posts input to them, and reads and dismisses its notices.
 #pragma once
 
 #include <windows.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 
 #include "desktop.h"
+#include "form1_layout.h"
 
 namespace quenvar::e2e {
-
-using desktop::className;
-using desktop::Notice;
-using desktop::rectInClient;
-using desktop::waitUntil;
-using desktop::windowText;
 
 struct Settings {
   std::wstring exePath;  // Windows form of the path to Quenvar.exe
   int dpi = 96;          // the DPI the prefix is set up for
 };
-Settings& settings();
+inline Settings settings;
 
 class QuenvarProcess {
  public:
@@ -32,44 +26,52 @@ class QuenvarProcess {
   QuenvarProcess& operator=(const QuenvarProcess&) = delete;
 
   HWND form() const { return form_; }
-  template <typename Id>
-  HWND control(Id id) const {
-    return GetDlgItem(form_, static_cast<int>(id));
+  HWND control(ui::ControlId id) const { return GetDlgItem(form_, static_cast<int>(id)); }
+  std::wstring text(ui::ControlId id) const { return desktop::windowText(control(id)); }
+  bool running() const {
+    return process_.hProcess != nullptr &&
+           WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
   }
-  bool running() const;
-  DWORD exitCode() const;  // STILL_ACTIVE while it runs
-  DWORD closeAndWait();    // exit code, or STILL_ACTIVE when it did not end
+  DWORD exitCode() const {  // STILL_ACTIVE while it runs
+    DWORD code = STILL_ACTIVE;
+    return process_.hProcess && GetExitCodeProcess(process_.hProcess, &code) ? code : STILL_ACTIVE;
+  }
+  DWORD closeAndWait() {  // the exit code, or STILL_ACTIVE when it did not end
+    PostMessageW(form_, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process_.hProcess, 5000);
+    return exitCode();
+  }
+  HWND focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(process_.dwThreadId, &info) ? info.hwndFocus : nullptr;
+  }
+  int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
+  // Waits for a notice owned by Form1, reads it and presses OK.
+  std::optional<desktop::Notice> takeNotice();
 
-  HWND focus() const;
   // Posted messages, which need no foreground window.
-  void pressKey(HWND target, UINT virtualKey);
-  void type(HWND target, std::wstring_view text);
-  void clickIn(HWND target);  // left button down and up inside the control
-  template <typename Id>
-  void click(Id button) {
-    // Posted, not sent: the click opens a modal notice and would block the driver.
-    PostMessageW(control(button), BM_CLICK, 0, 0);
+  void pressKey(HWND target, UINT virtualKey) {
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(target, WM_KEYDOWN, virtualKey, scan | 1);
+    PostMessageW(target, WM_KEYUP, virtualKey, scan | 1 | (1u << 30) | (1u << 31));
   }
-  template <typename Id>
-  void setText(Id box, const std::wstring& text) {
+  void type(HWND target, std::wstring_view text) {
+    for (wchar_t c : text)
+      PostMessageW(target, WM_CHAR, c, 1);
+  }
+  void clickIn(HWND target) {  // left button down and up inside the control
+    PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(8, 8));
+    PostMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(8, 8));
+  }
+  // Posted, not sent: the click opens a modal notice and would block the driver.
+  void click(ui::ControlId button) { PostMessageW(control(button), BM_CLICK, 0, 0); }
+  void setText(ui::ControlId box, const std::wstring& text) {
     SendMessageTimeoutW(control(box), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_ABORTIFHUNG, 5000, nullptr);
   }
-  template <typename Id>
-  std::wstring text(Id box) const {
-    return windowText(control(box));
-  }
-
-  // Waits for a notice owned by Form1, reads it and presses OK.
-  std::optional<Notice> takeNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-  // True when no notice appears within `quiet`.
-  bool noNotice(std::chrono::milliseconds quiet = std::chrono::milliseconds(400));
-  bool waitForNotice(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-  int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
-  DWORD processId() const { return process_.dwProcessId; }
 
  private:
-  HWND findNotice() const;
   PROCESS_INFORMATION process_{};
   HWND form_ = nullptr;
 };
