@@ -37,7 +37,7 @@ std::string number(double value) {
 }
 
 // test::utf8 writes a control character or a lone surrogate as \uXXXX.
-std::string quoted(std::u16string_view text) {
+std::string inQuotes(std::u16string_view text) {
   std::u16string escaped;
   for (char16_t unit : text) {
     if (unit == u'"' || unit == u'\\')
@@ -50,7 +50,7 @@ std::string quoted(std::u16string_view text) {
 }
 
 // The text in quotes at the start of `rest`, which it consumes. It reads leniently: what is not
-// written as quoted() writes it comes out otherwise, and parseList's check that the line reads
+// written as inQuotes() writes it comes out otherwise, and parseList's check that the line reads
 // back as written rejects it.
 std::u16string unquote(std::string_view& rest) {
   std::u16string out;
@@ -283,7 +283,7 @@ std::string toText(const Action& a) {
   if (fields & kHold)
     add(std::to_string(a.holdMilliseconds) + "ms");
   if (hasText(a))
-    add(quoted(a.text));
+    add(inQuotes(a.text));
   if (fields & kAt) {
     add("at");
     add(number(a.x));
