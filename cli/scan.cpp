@@ -24,8 +24,8 @@ enum : std::uint8_t {
 };
 
 // RFC 3986's characters without ' ( ) [ and ], so that a quoted attribute, a Markdown link or a
-// forum's [url]...[/url] ends where it should; host names are letters, digits, '-' and '.'. As
-// linkifiers do, punctuation that ends a sentence or emphasis after a link is not part of it.
+// forum's [url]...[/url] ends where it should; host names are letters, digits, '-' and '.'.
+// Punctuation that ends a sentence or emphasis right after a link belongs to the text, not to it.
 constexpr std::array<std::uint8_t, 256> kClasses = [] {
   std::array<std::uint8_t, 256> classes{};
   for (int c = 0; c < 256; ++c) {
@@ -152,10 +152,13 @@ int escapeIn(const unsigned char* at, std::size_t length) {
   return -1;
 }
 
-// Whether the character that ends just before `at` may precede a host name. An escape ending
-// there is found from its bytes alone: none begins inside another. Reads 6 bytes back.
+// Whether a host name may begin at `at`: the character before is not part of one. A letter or
+// digit right after a byte of 0x81 or more is taken for the second byte of a GBK or GB18030
+// character (many have one), as in "盤pan.baidu.com". An escape ending there is found from its
+// bytes alone: none begins inside another. Reads 6 bytes back.
 bool mayPrecedeHost(const unsigned char* at) {
-  return !isHostChar(at[-1]) || escapeIn(at - 3, 3) > 0 || escapeIn(at - 6, 6) > 0;
+  return !isHostChar(at[-1]) || at[-2] >= 0x81 || escapeIn(at - 3, 3) > 0 ||
+         escapeIn(at - 6, 6) > 0;
 }
 
 // Whether the character at `at` is '/' or '?', maybe as an escape. Reads 3 bytes.
@@ -353,18 +356,24 @@ void LinkScanner::feed(const unsigned char* data, std::size_t size) {
     feedUtf16(data, size);
 }
 
-void LinkScanner::finish() {
-  if (encoding_ == Encoding::Undecided) {
-    encoding_ = Encoding::Bytes;
-    scanBytes(start_.data(), startLength_);
-  }
-  // An escape cut short by the end stands for its bytes.
+// Ends the link being read where the input or a host name cuts it: an escape begun there stands
+// for its bytes.
+void LinkScanner::endLinkHere() {
   const std::size_t held = escapeLength_;
   escapeLength_ = 0;
   for (std::size_t i = 0; i < held && inLink_; ++i)
     emit<false>(escape_[i]);
   if (inLink_)
     endLink();
+}
+
+void LinkScanner::finish() {
+  if (encoding_ == Encoding::Undecided) {
+    encoding_ = Encoding::Bytes;
+    scanBytes(start_.data(), startLength_);
+  }
+  // An escape cut short by the end stands for its bytes.
+  endLinkHere();
 }
 
 void LinkScanner::feedUtf16(const unsigned char* data, std::size_t size) {
@@ -424,15 +433,9 @@ void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
     // Whatever came before ends where the host name begins.
     readQuietly(data, at, anchor - host.before);
     at = anchor - host.before;
-    if (inLink_) {
-      // An escape cut short by the host name stands for its bytes.
-      const std::size_t held = escapeLength_;
-      escapeLength_ = 0;
-      for (std::size_t i = 0; i < held && inLink_; ++i)
-        emit<false>(escape_[i]);
-      if (inLink_)
-        endLink();
-    }
+    // An escape cut short by the host name stands for its bytes.
+    if (inLink_)
+      endLinkHere();
     escapeLength_ = 0;
     startLink(at);
     at += host.length;
@@ -583,10 +586,11 @@ std::size_t LinkScanner::hostNameBefore() const {
   const unsigned char a = back(13), b = back(12), c = back(11);
   if (!((a == 'p' && b == 'a' && c == 'n') || (a == 'y' && b == 'u' && c == 'n')))
     return 0;
-  if (!isHostChar(back(14)))
+  // As mayPrecedeHost decides.
+  if (!isHostChar(back(14)) || back(15) >= 0x81)
     return 13;
   if (back(14) == '.' && back(15) == 'w' && back(16) == 'w' && back(17) == 'w' &&
-      !isHostChar(back(18)))
+      (!isHostChar(back(18)) || back(19) >= 0x81))
     return 17;
   return 0;
 }

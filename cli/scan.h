@@ -91,6 +91,7 @@ class LinkScanner {
   void startParameter();
   void endParameter(bool linkEnds);
   void endLink();
+  void endLinkHere();
 
   LinkSink sink_;
 
