@@ -2,12 +2,14 @@
 // every sharer named by the share links in any text.
 //   quenvar-cli LINK...                        repair each argument
 //   quenvar-cli [-] < FILE                     repair each line of standard input
-//   quenvar-cli --scan [--where] [FILE...]     one home link per sharer found in the files
+//   quenvar-cli --scan [--where] [--quiet] [FILE...]
+//                                              one home link per sharer found in the files
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -171,15 +173,23 @@ class Scan {
     writeNewSharers();
   }
 
-  int finish() {
-    if (where_) {
-      for (const auto& sharer : table_.sharers()) {
-        out_.append(quenvar::cli::homeLinkPrefixUtf8());
-        out_.append(sharer.key + "\t" + std::to_string(sharer.links) + "\t" + names_[sharer.input] +
-                    ":" + std::to_string(sharer.line) + "\n");
-        out_.lineDone();
-      }
+  // The distinct sharers are kept in memory. When it runs out, what was found is still written.
+  int outOfMemory() {
+    try {
+      writeNewSharers();
+      if (where_)
+        writeWhere();
+    } catch (const std::bad_alloc&) {
     }
+    out_.flush();
+    err_.append("quenvar-cli: 内存不足，无法记下更多的分享者\n");
+    err_.flush();
+    return kUsageOrIoError;
+  }
+
+  int finish() {
+    if (where_)
+      writeWhere();
     if (!out_.flush())
       fail("写入标准输出失败");
     if (!quiet_) {
@@ -195,6 +205,15 @@ class Scan {
   }
 
  private:
+  void writeWhere() {
+    for (const auto& sharer : table_.sharers()) {
+      out_.append(quenvar::cli::homeLinkPrefixUtf8());
+      out_.append(sharer.key + "\t" + std::to_string(sharer.links) + "\t" + names_[sharer.input] +
+                  ":" + std::to_string(sharer.line) + "\n");
+      out_.lineDone();
+    }
+  }
+
   // Without --where each sharer is written once the chunk that names it first has been read.
   void writeNewSharers() {
     if (where_)
@@ -274,11 +293,15 @@ int run(int argc, ArgChar** argv) {
 
   if (scan) {
     Scan scanning(where, quiet);
-    if (inputs.empty())
-      scanning.read(nullptr, "-");
-    for (const ArgChar* input : inputs) {
-      const std::string name = narrow(input);
-      scanning.read(name == "-" ? nullptr : input, name);
+    try {
+      if (inputs.empty())
+        scanning.read(nullptr, "-");
+      for (const ArgChar* input : inputs) {
+        const std::string name = narrow(input);
+        scanning.read(name == "-" ? nullptr : input, name);
+      }
+    } catch (const std::bad_alloc&) {
+      return scanning.outOfMemory();
     }
     return scanning.finish();
   }

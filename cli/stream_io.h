@@ -51,7 +51,7 @@ class Output {
   Output& operator=(const Output&) = delete;
   bool toConsole() const { return console_; }
 
-  // Room for `size` (at most 4096) bytes at the end, counted once commit() is called.
+  // Room for `size` bytes (at most the 64 KiB buffer) at the end, counted once commit() is called.
   char* room(std::size_t size) {
     if (kCapacity - size_ < size)
       write();

@@ -3,7 +3,7 @@
 # megabytes, invalid UTF-8, empty input, options and exit statuses.
 #   cli_test.sh PROGRAM [RUNNER...]    e.g. cli_test.sh quenvar-cli.exe tools/wine-run.sh --no-display
 set -uo pipefail
-program=$1
+program=$(realpath "$1")
 shift
 runner=("$@")
 native=$([[ ${#runner[@]} -eq 0 ]] && echo yes || echo no)
@@ -113,11 +113,23 @@ if [[ $native == yes ]]; then
       else
         yes 'https://pan.baidu.com/share/link?shareid=42&uk=1234567890' | head -c $((100 * 1024 * 1024)) >"$work/big"
       fi
-      /usr/bin/time -f '%M' -o "$work/rss" "$program" <"$work/big" >/dev/null 2>&1
-      rss=$(tail -1 "$work/rss")
-      if [[ $rss -lt 10240 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL memory, $shape: ${rss} KB"; fi
-      echo "peak memory on 100 MB input ($shape): ${rss} KB"
+      for mode in repair --scan; do
+        /usr/bin/time -f '%M' -o "$work/rss" "$program" ${mode/repair/} <"$work/big" >/dev/null 2>&1
+        rss=$(tail -1 "$work/rss")
+        if [[ $rss -lt 10240 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL memory, $mode, $shape: ${rss} KB"; fi
+        echo "peak memory on 100 MB input ($mode, $shape): ${rss} KB"
+      done
     done
+    # --scan keeps each distinct sharer: when memory runs out, what was found is written and the
+    # status says the run failed.
+    awk 'BEGIN { for (i = 0; i < 1500000; i++) printf "pan.baidu.com/s?uk=%d\n", 1000000000 + i }' >"$work/many"
+    status=0
+    (ulimit -v 60000; "$program" --scan "$work/many" >"$work/out" 2>"$work/err") || status=$?
+    if [[ $status -eq 2 ]] && grep -q "内存不足" "$work/err" && head -1 "$work/out" | grep -q "uk=1000000000$"; then
+      passed=$((passed + 1))
+    else
+      failed=$((failed + 1)); echo "FAIL memory running out in --scan: status $status, $(head -c 200 "$work/err")"
+    fi
   fi
 fi
 
