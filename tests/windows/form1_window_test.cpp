@@ -336,8 +336,8 @@ constexpr const wchar_t* kBusy = L"复制失败，剪贴板暂时无法使用，
 constexpr const wchar_t* kFailed = L"复制失败，请稍后重试";
 
 // The system's clipboard calls, but for one that fails.
-template <typename Call>
-ui::ClipboardApi refusing(Call ui::ClipboardApi::*call, Call refusal) {
+template <typename Member, typename Call>
+ui::ClipboardApi refusing(Member call, Call refusal) {
   ui::ClipboardApi api = ui::systemClipboard();
   api.*call = refusal;
   return api;
