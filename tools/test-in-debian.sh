@@ -27,6 +27,12 @@ fi
 command=("$@")
 [[ ${#command[@]} -gt 0 ]] || command=(tools/test.sh)
 [[ $(id -u) -eq 0 ]] || { echo "test-in-debian.sh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
+# The tree's /proc, /dev and /tmp are mounted in a mount namespace of this run's own: the host
+# never sees them under build/, and they go with the run however it ends.
+if [[ -z ${QUENVAR_PRIVATE_MOUNTS:-} ]]; then
+  QUENVAR_PRIVATE_MOUNTS=1 exec unshare --mount --propagation private "$0" "$release" \
+    ${reuse:+--reuse} "${command[@]}"
+fi
 
 source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 tree=$source_tree/build/debian-$release
@@ -57,7 +63,9 @@ if mounted; then
 fi
 started=$(date +%s)
 if [[ -z $reuse || ! -f $tree/.made ]]; then
-  command -v debootstrap >/dev/null || apt-get install -y -qq --no-install-recommends debootstrap
+  if ! command -v debootstrap >/dev/null; then
+    apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+  fi
   # Never follows a mount out of the tree (the check above makes sure there is none).
   rm -rf --one-file-system "$tree"
   echo "test-in-debian.sh: making a minimal Debian $release tree in $tree"
@@ -65,7 +73,7 @@ if [[ -z $reuse || ! -f $tree/.made ]]; then
     { tail -20 "$tree.log" >&2; exit 1; }
   touch "$tree/.made"
 fi
-cp /etc/resolv.conf "$tree/etc/resolv.conf"
+cp --remove-destination /etc/resolv.conf "$tree/etc/resolv.conf"
 
 rm -rf "$tree/root/quenvar"
 git clone -q --no-hardlinks "$source_tree" "$tree/root/quenvar"
