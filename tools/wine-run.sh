@@ -108,7 +108,9 @@ display_file=$root/$name.display  # "NUMBER PID" of the prefix's virtual display
 
 stop_display() {
   local number pid
-  if read -r number pid 2>/dev/null <"$display_file"; then
+  # The file may outlive its Xvfb (a killed run, a reboot): end only an Xvfb.
+  if read -r number pid 2>/dev/null <"$display_file" &&
+     [[ $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb ]]; then
     kill "$pid" 2>/dev/null || true
   fi
   rm -f "$display_file"
@@ -138,7 +140,8 @@ use_virtual_display() {
   exec 7>"$root/$name.display-lock"
   flock 7
   local number pid
-  if ! read -r number pid 2>/dev/null <"$display_file" || ! kill -0 "$pid" 2>/dev/null; then
+  if ! read -r number pid 2>/dev/null <"$display_file" ||
+     [[ $(cat "/proc/$pid/comm" 2>/dev/null) != Xvfb ]]; then
     local ready started
     ready=$(mktemp)
     started=$(mktemp)
@@ -153,7 +156,11 @@ use_virtual_display() {
     number=$(tr -dc 0-9 <"$ready")
     pid=$(cat "$started")
     rm -f "$ready" "$started"
-    [[ -n $number ]] || { echo "wine-run.sh: Xvfb did not start" >&2; exit 2; }
+    if [[ -z $number ]]; then
+      [[ -z $pid ]] || kill "$pid" 2>/dev/null || true
+      echo "wine-run.sh: Xvfb did not start" >&2
+      exit 2
+    fi
     echo "$number $pid" >"$display_file"
   fi
   flock -u 7
