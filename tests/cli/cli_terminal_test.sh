@@ -29,8 +29,15 @@ start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns w
   [[ -z $session ]] || tmux kill-session -t "$session"
   runs=$((runs + 1))
   session=run$runs
-  tmux new-session -d -s "$session" -x 160 -y 40 \
-    "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600"
+  # A tmux server that dies as it starts is the test's machinery, not the program: tried again.
+  local tries
+  for tries in 1 2 3; do
+    tmux new-session -d -s "$session" -x 160 -y 40 \
+      "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600" &&
+      tmux has-session -t "$session" 2>/dev/null && break
+    sleep 1
+  done
+  tmux has-session -t "$session" 2>/dev/null || { echo "tmux could not start a terminal"; exit 1; }
   # Under Wine, keys typed before Wine's console has taken the terminal (it turns off the line
   # editing of the terminal) are echoed and lost: wait for it.
   if [[ ${#runner[@]} -gt 0 ]]; then
