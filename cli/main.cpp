@@ -46,7 +46,7 @@ constexpr const char* kUsage =
     "yun.baidu.com 的链接中的 uk= 参数）所指的每一位分享者，按第一次出现的顺序每人输出一行\n"
     "主页链接。读取给出的文件，没有文件或文件为 - 时读取标准输入；可以是 UTF-8、GBK/GB18030\n"
     "或带 BOM 的 UTF-16 文本。结束时在标准错误上给出统计。\n"
-    "退出状态: 0 找到了分享者；1 没有找到；2 用法错误或读写失败。\n"
+    "退出状态: 0 找到了分享者；1 没有找到；2 用法错误、读写失败或内存不足。\n"
     "\n"
     "  --scan      在文本中查找分享者\n"
     "  --where     （与 --scan 一起）在每行后加上指向该分享者的链接数和第一次出现的位置\n"
@@ -175,12 +175,7 @@ class Scan {
 
   // The distinct sharers are kept in memory. When it runs out, what was found is still written.
   int outOfMemory() {
-    try {
-      writeNewSharers();
-      if (where_)
-        writeWhere();
-    } catch (const std::bad_alloc&) {
-    }
+    write(table_.sharersCounted());
     out_.flush();
     err_.append("quenvar-cli: 内存不足，无法记下更多的分享者\n");
     err_.flush();
@@ -188,8 +183,7 @@ class Scan {
   }
 
   int finish() {
-    if (where_)
-      writeWhere();
+    write(table_.sharers());
     if (!out_.flush())
       fail("写入标准输出失败");
     if (!quiet_) {
@@ -205,23 +199,27 @@ class Scan {
   }
 
  private:
-  void writeWhere() {
-    for (const auto& sharer : table_.sharers()) {
-      out_.append(quenvar::cli::homeLinkPrefixUtf8());
-      out_.append(sharer.key + "\t" + std::to_string(sharer.links) + "\t" + names_[sharer.input] +
-                  ":" + std::to_string(sharer.line) + "\n");
-      out_.lineDone();
-    }
-  }
-
   // Without --where each sharer is written once the chunk that names it first has been read.
   void writeNewSharers() {
-    if (where_)
-      return;
-    const auto& sharers = table_.sharers();
+    if (!where_)
+      write(table_.sharers());
+  }
+
+  // The sharers not written yet, piece by piece: with the counts known it needs no memory, so it
+  // also writes what was found once memory has run out.
+  void write(const std::vector<quenvar::cli::SharerTable::Sharer>& sharers) {
     for (; written_ < sharers.size(); ++written_) {
+      const auto& sharer = sharers[written_];
       out_.append(quenvar::cli::homeLinkPrefixUtf8());
-      out_.append(sharers[written_].key);
+      out_.append(sharer.key);
+      if (where_) {
+        out_.append("\t");
+        out_.append(std::to_string(sharer.links));  // short enough to need no allocation
+        out_.append("\t");
+        out_.append(names_[sharer.input]);
+        out_.append(":");
+        out_.append(std::to_string(sharer.line));
+      }
       out_.append("\n");
       out_.lineDone();
     }
@@ -300,10 +298,10 @@ int run(int argc, ArgChar** argv) {
         const std::string name = narrow(input);
         scanning.read(name == "-" ? nullptr : input, name);
       }
+      return scanning.finish();
     } catch (const std::bad_alloc&) {
       return scanning.outOfMemory();
     }
-    return scanning.finish();
   }
   Batch batch;
   if (inputs.empty())

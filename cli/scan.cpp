@@ -734,7 +734,18 @@ const std::vector<SharerTable::Sharer>& SharerTable::sharers() const {
   return sharers_;
 }
 
-// Fetches the slots of all that waits, then their sharers, then counts them in order.
+const std::vector<SharerTable::Sharer>& SharerTable::sharersCounted() const {
+  for (const Waiting& w : std::span(waiting_).first(slots_.empty() ? 0 : waitingCount_)) {
+    const std::string_view key(w.key.data(), w.length);
+    if (const std::uint64_t slot = slots_[slotOf(key, hash(key))])
+      ++sharers_[index(slot)].links;
+  }
+  waitingCount_ = 0;
+  return sharers_;
+}
+
+// Fetches the slots of all that waits, then their sharers, then counts them in order. What could
+// not be counted for want of memory still waits.
 void SharerTable::settle() const {
   while (2 * (sharers_.size() + waitingCount_) > slots_.size())
     grow();
@@ -746,10 +757,20 @@ void SharerTable::settle() const {
   }
   for (const Waiting& w : waiting) {
     if (const std::uint64_t slot = slots_[static_cast<std::size_t>(w.hash) & mask])
-      prefetch(&sharers_[static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1]);
+      prefetch(&sharers_[index(slot)]);
   }
-  for (const Waiting& w : waiting)
-    count(std::string_view(w.key.data(), w.length), w.hash, w.input, w.line);
+  std::size_t counted = 0;
+  try {
+    for (; counted < waiting.size(); ++counted) {
+      const Waiting& w = waiting[counted];
+      count(std::string_view(w.key.data(), w.length), w.hash, w.input, w.line);
+    }
+  } catch (...) {
+    std::copy(waiting.begin() + static_cast<std::ptrdiff_t>(counted), waiting.end(),
+              waiting.begin());
+    waitingCount_ -= counted;
+    throw;
+  }
   waitingCount_ = 0;
 }
 
@@ -757,33 +778,34 @@ void SharerTable::count(std::string_view key, std::uint64_t h, std::size_t input
                         std::uint64_t line) const {
   if (2 * (sharers_.size() + 1) > slots_.size())
     grow();
-  const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
-  for (std::size_t i = static_cast<std::size_t>(h) & (slots_.size() - 1);;
-       i = (i + 1) & (slots_.size() - 1)) {
+  const std::size_t i = slotOf(key, h);
+  if (slots_[i] != 0) {
+    ++sharers_[index(slots_[i])].links;
+    return;
+  }
+  // Stored before the slot points at it, so that running out of memory leaves the table whole.
+  sharers_.push_back({std::string(key), 1, input, line});
+  slots_[i] = (h & kTagBits) | sharers_.size();
+}
+
+// The slot that holds `key`, or the empty one where it would go.
+std::size_t SharerTable::slotOf(std::string_view key, std::uint64_t h) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = static_cast<std::size_t>(h) & mask;; i = (i + 1) & mask) {
     const std::uint64_t slot = slots_[i];
-    if (slot == 0) {
-      slots_[i] = tag | (sharers_.size() + 1);
-      sharers_.push_back({std::string(key), 1, input, line});
-      return;
-    }
-    if ((slot & 0xFFFFFFFF00000000ull) == tag) {
-      Sharer& sharer = sharers_[static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1];
-      if (sharer.key == key) {
-        ++sharer.links;
-        return;
-      }
-    }
+    if (slot == 0 || ((slot & kTagBits) == (h & kTagBits) && sharers_[index(slot)].key == key))
+      return i;
   }
 }
 
 void SharerTable::grow() const {
   slots_.assign(std::max<std::size_t>(1024, 2 * slots_.size()), 0);
-  for (std::size_t index = 0; index < sharers_.size(); ++index) {
-    const std::uint64_t h = hash(sharers_[index].key);
+  for (std::size_t n = 0; n < sharers_.size(); ++n) {
+    const std::uint64_t h = hash(sharers_[n].key);
     std::size_t i = static_cast<std::size_t>(h) & (slots_.size() - 1);
     while (slots_[i] != 0)
       i = (i + 1) & (slots_.size() - 1);
-    slots_[i] = (h & 0xFFFFFFFF00000000ull) | (index + 1);
+    slots_[i] = (h & kTagBits) | (n + 1);
   }
 }
 

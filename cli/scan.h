@@ -168,6 +168,9 @@ class SharerTable {
 
   // Valid until the next add.
   const std::vector<Sharer>& sharers() const;
+  // Once memory has run out: the sharers counted so far, with the links still waiting that name
+  // one of them. Allocates nothing; links naming a new sharer are dropped.
+  const std::vector<Sharer>& sharersCounted() const;
   std::uint64_t links() const { return links_; }
   std::uint64_t keylessLinks() const { return keyless_; }
 
@@ -186,7 +189,12 @@ class SharerTable {
   static std::uint64_t hash(std::string_view key);
   void settle() const;
   void count(std::string_view key, std::uint64_t hash, std::size_t input, std::uint64_t line) const;
+  std::size_t slotOf(std::string_view key, std::uint64_t hash) const;
   void grow() const;
+  static std::size_t index(std::uint64_t slot) {
+    return static_cast<std::size_t>(slot & 0xFFFFFFFFu) - 1;
+  }
+  static constexpr std::uint64_t kTagBits = 0xFFFFFFFF00000000ull;
 
   // What waits is counted before anything is read, so the table stays logically const.
   mutable std::vector<Sharer> sharers_;

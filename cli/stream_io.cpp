@@ -151,6 +151,8 @@ Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
   const HANDLE h = GetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   stream_ = reinterpret_cast<std::intptr_t>(h);
   console_ = isConsole(h);
+  if (console_)
+    wide_ = std::make_unique<wchar_t[]>(kCapacity);
 #else
   stream_ = which;
   console_ = isatty(which) != 0;
@@ -165,12 +167,11 @@ void Output::write() {
 #ifdef _WIN32
   const HANDLE h = handleOf(stream_);
   if (console_) {
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_), wide.data(), length);
+    // UTF-8 never takes fewer units than UTF-16.
+    const int length = MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_),
+                                           wide_.get(), static_cast<int>(kCapacity));
     DWORD written = 0;
-    ok_ = ok_ && WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    ok_ = ok_ && WriteConsoleW(h, wide_.get(), static_cast<DWORD>(length), &written, nullptr);
     size_ = 0;
     return;
   }

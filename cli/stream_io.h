@@ -86,6 +86,8 @@ class Output {
   std::intptr_t stream_;  // a HANDLE on Windows, a file descriptor elsewhere
   bool console_;
   std::unique_ptr<char[]> data_;
+  // A console takes UTF-16; converted here, so that writing never needs memory it may not get.
+  std::unique_ptr<wchar_t[]> wide_;
   std::size_t size_ = 0;
   bool ok_ = true;
 };
