@@ -50,6 +50,13 @@ constexpr bool isHostChar(unsigned char c) {
   return (kClasses[c] & kHost) != 0;
 }
 
+// Whether `c`, a host-name character, ends the character before a host name rather than being
+// part of the name: a letter or digit after a byte of 0x81 or more is the second byte of a GBK or
+// GB18030 character ('-' and '.' never are).
+constexpr bool endsWideChar(unsigned char before, unsigned char c) {
+  return before >= 0x81 && c != '-' && c != '.';
+}
+
 constexpr unsigned char lowerCase(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
 }
@@ -157,7 +164,7 @@ int escapeIn(const unsigned char* at, std::size_t length) {
 // character (many have one), as in "盤pan.baidu.com". An escape ending there is found from its
 // bytes alone: none begins inside another. Reads 6 bytes back.
 bool mayPrecedeHost(const unsigned char* at) {
-  return !isHostChar(at[-1]) || at[-2] >= 0x81 || escapeIn(at - 3, 3) > 0 ||
+  return !isHostChar(at[-1]) || endsWideChar(at[-2], at[-1]) || escapeIn(at - 3, 3) > 0 ||
          escapeIn(at - 6, 6) > 0;
 }
 
@@ -587,10 +594,10 @@ std::size_t LinkScanner::hostNameBefore() const {
   if (!((a == 'p' && b == 'a' && c == 'n') || (a == 'y' && b == 'u' && c == 'n')))
     return 0;
   // As mayPrecedeHost decides.
-  if (!isHostChar(back(14)) || back(15) >= 0x81)
+  if (!isHostChar(back(14)) || endsWideChar(back(15), back(14)))
     return 13;
   if (back(14) == '.' && back(15) == 'w' && back(16) == 'w' && back(17) == 'w' &&
-      (!isHostChar(back(18)) || back(19) >= 0x81))
+      (!isHostChar(back(18)) || endsWideChar(back(19), back(18))))
     return 17;
   return 0;
 }

@@ -4,7 +4,8 @@
 // read character by character.
 //
 // A link begins at pan.baidu.com or yun.baidu.com (any case, "www." allowed, any scheme or none)
-// followed by '/' or '?', where no host-name character comes just before, and runs over URL
+// followed by '/' or '?', where no host-name character comes just before (a letter or digit
+// after a byte of 0x81 or more ends a GBK character and counts as none), and runs over URL
 // characters (RFC 3986's without ' ( ) [ ]) up to the next such host name; punctuation at its
 // end (. , ; : ! ? * _ ~) is not part of it. Its first query parameter uk of 1 to 20 digits is
 // its sharer; without one, a path that begins /s/ or a parameter surl makes it a keyless share

@@ -86,7 +86,9 @@ bool sameLetters(std::string_view a, std::string_view lower) {
 // The length of the host name that begins at `at`, or 0. A letter or digit after a byte of 0x81
 // or more is the second byte of a GBK character, not part of a host name.
 std::size_t hostAt(const std::string& d, std::size_t at) {
-  if (at > 0 && isHostChar(d[at - 1]) && !(at > 1 && static_cast<unsigned char>(d[at - 2]) >= 0x81))
+  if (at > 0 && isHostChar(d[at - 1]) &&
+      !(at > 1 && static_cast<unsigned char>(d[at - 2]) >= 0x81 &&
+        (isLetter(d[at - 1]) || isDigit(d[at - 1]))))
     return 0;
   for (std::string_view name :
        {"www.pan.baidu.com", "www.yun.baidu.com", "pan.baidu.com", "yun.baidu.com"}) {
