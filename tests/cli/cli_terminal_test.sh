@@ -26,18 +26,19 @@ passed=0 failed=0
 
 quote() { printf '%q ' "$@"; }
 start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns wide
-  [[ -z $session ]] || tmux kill-session -t "$session"
+  local previous=$session try
   runs=$((runs + 1))
   session=run$runs
   # A tmux server that dies as it starts is the test's machinery, not the program: tried again.
-  local tries
-  for tries in 1 2 3; do
+  for try in 1 2 3; do
     tmux new-session -d -s "$session" -x 160 -y 40 \
       "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600" &&
       tmux has-session -t "$session" 2>/dev/null && break
-    sleep 1
+    [[ $try -eq 3 ]] || sleep 1
   done
   tmux has-session -t "$session" 2>/dev/null || { echo "tmux could not start a terminal"; exit 1; }
+  # Ended only now, so that the server always has a session and never stops between two.
+  [[ -z $previous ]] || tmux kill-session -t "$previous"
   # Under Wine, keys typed before Wine's console has taken the terminal (it turns off the line
   # editing of the terminal) are echoed and lost: wait for it.
   if [[ ${#runner[@]} -gt 0 ]]; then

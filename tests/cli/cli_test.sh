@@ -6,6 +6,8 @@ set -uo pipefail
 program=$(realpath "$1")
 shift
 runner=("$@")
+# Some checks run from the work folder.
+[[ ${#runner[@]} -eq 0 || ${runner[0]} != */* ]] || runner[0]=$(realpath "${runner[0]}")
 native=$([[ ${#runner[@]} -eq 0 ]] && echo yes || echo no)
 # Exits 77 (skipped) when this host cannot run the program at all.
 [[ ${#runner[@]} -eq 0 ]] || "${runner[@]}" --check "$program" || exit $?
