@@ -104,13 +104,26 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
 export LC_ALL=C.UTF-8
-display_file=$root/$name.display  # "NUMBER PID" of the prefix's virtual display
+display_file=$root/$name.display  # "NUMBER PID START" of the prefix's virtual display
+
+# When process PID started (in clock ticks since boot): with the number, it names one process.
+started_at() {
+  local stat fields
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
+  read -r -a fields <<<"${stat##*) }"
+  echo "${fields[19]}"
+}
+# Reads the display file into number and pid when the Xvfb it names still runs. The file may
+# outlive its Xvfb (a killed run, a reboot) and the number be another process's by now.
+display_runs() {
+  local start
+  read -r number pid start 2>/dev/null <"$display_file" && [[ -n $start ]] &&
+    [[ $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb && $(started_at "$pid") == "$start" ]]
+}
 
 stop_display() {
   local number pid
-  # The file may outlive its Xvfb (a killed run, a reboot): end only an Xvfb.
-  if read -r number pid 2>/dev/null <"$display_file" &&
-     [[ $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb ]]; then
+  if display_runs; then
     kill "$pid" 2>/dev/null || true
   fi
   rm -f "$display_file"
@@ -140,8 +153,7 @@ use_virtual_display() {
   exec 7>"$root/$name.display-lock"
   flock 7
   local number pid
-  if ! read -r number pid 2>/dev/null <"$display_file" ||
-     [[ $(cat "/proc/$pid/comm" 2>/dev/null) != Xvfb ]]; then
+  if ! display_runs; then
     local ready started
     ready=$(mktemp)
     started=$(mktemp)
@@ -161,7 +173,7 @@ use_virtual_display() {
       echo "wine-run.sh: Xvfb did not start" >&2
       exit 2
     fi
-    echo "$number $pid" >"$display_file"
+    echo "$number $pid $(started_at "$pid")" >"$display_file"
   fi
   flock -u 7
   export DISPLAY=:$number
