@@ -29,9 +29,9 @@ command=("$@")
 [[ $(id -u) -eq 0 ]] || { echo "test-in-debian.sh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
 # The tree's /proc, /dev and /tmp are mounted in a mount namespace of this run's own: the host
 # never sees them under build/, and they go with the run however it ends.
-if [[ -z ${QUENVAR_PRIVATE_MOUNTS:-} ]]; then
-  QUENVAR_PRIVATE_MOUNTS=1 exec unshare --mount --propagation private "$0" "$release" \
-    ${reuse:+--reuse} "${command[@]}"
+if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
+  exec unshare --mount --propagation private "${BASH_SOURCE[0]}" "$release" ${reuse:+--reuse} \
+    "${command[@]}"
 fi
 
 source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -45,7 +45,9 @@ cleanup() {
   # Whatever the run left running inside holds its mounts: end it first.
   local p
   for p in /proc/[0-9]*; do
-    [[ $(readlink "$p/root" 2>/dev/null) == "$tree" ]] && kill -9 "${p#/proc/}" 2>/dev/null
+    if [[ $(readlink "$p/root" 2>/dev/null) == "$tree" ]]; then
+      kill -9 "${p#/proc/}" 2>/dev/null || true
+    fi
   done
   sleep 0.5
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
