@@ -176,7 +176,8 @@ class Scan {
   // The distinct sharers are kept in memory. When it runs out, what was found is still written.
   int outOfMemory() {
     write(table_.sharersCounted());
-    out_.flush();
+    if (!out_.flush())
+      err_.append("quenvar-cli: 写入标准输出失败\n");
     err_.append("quenvar-cli: 内存不足，无法记下更多的分享者\n");
     err_.flush();
     return kUsageOrIoError;

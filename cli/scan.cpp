@@ -727,13 +727,14 @@ void SharerTable::add(std::string_view key, std::size_t input, std::uint64_t lin
     count(key, hash(key), input, line);
     return;
   }
+  // Settled before a link is stored, so that a settling that failed never leaves it no room.
+  if (waitingCount_ == waiting_.size())
+    settle();
   Waiting& waiting = waiting_[waitingCount_++];
   std::copy(key.begin(), key.end(), waiting.key.begin());
   waiting.length = static_cast<std::uint8_t>(key.size());
   waiting.input = input;
   waiting.line = line;
-  if (waitingCount_ == waiting_.size())
-    settle();
 }
 
 const std::vector<SharerTable::Sharer>& SharerTable::sharers() const {
@@ -773,9 +774,11 @@ void SharerTable::settle() const {
       count(std::string_view(w.key.data(), w.length), w.hash, w.input, w.line);
     }
   } catch (...) {
-    std::copy(waiting.begin() + static_cast<std::ptrdiff_t>(counted), waiting.end(),
-              waiting.begin());
-    waitingCount_ -= counted;
+    if (counted != 0) {
+      std::copy(waiting.begin() + static_cast<std::ptrdiff_t>(counted), waiting.end(),
+                waiting.begin());
+      waitingCount_ -= counted;
+    }
     throw;
   }
   waitingCount_ = 0;
