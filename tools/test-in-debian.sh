@@ -29,9 +29,11 @@ command=("$@")
 [[ $(id -u) -eq 0 ]] || { echo "test-in-debian.sh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
 # The tree's /proc, /dev and /tmp are mounted in a mount namespace of this run's own: the host
 # never sees them under build/, and they go with the run however it ends.
-if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
-  exec unshare --mount --propagation private "${BASH_SOURCE[0]}" "$release" ${reuse:+--reuse} \
-    "${command[@]}"
+# The namespace unshare made is named in QUENVAR_MOUNT_NS, so that no other one is taken for it.
+if [[ ${QUENVAR_MOUNT_NS:-} != "$(readlink /proc/self/ns/mnt)" ]]; then
+  exec unshare --mount --propagation private sh -c \
+    'QUENVAR_MOUNT_NS=$(readlink /proc/self/ns/mnt) exec "$0" "$@"' \
+    "${BASH_SOURCE[0]}" "$release" ${reuse:+--reuse} "${command[@]}"
 fi
 
 source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
