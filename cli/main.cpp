@@ -65,7 +65,7 @@ std::string utf8(std::u16string_view text) {
 // Repairs each input (an argument or a line of standard input) and writes one line for it.
 class Batch {
  public:
-  Batch() : out_(1), err_(2) {}
+  Batch(Output& out, Output& err) : out_(out), err_(err) {}
 
   void report(const LineResult& result) {
     ++line_;
@@ -130,7 +130,7 @@ class Batch {
     err_.lineDone();
   }
 
-  Output out_, err_;
+  Output &out_, &err_;
   const std::string unsupportedMessage_ = utf8(quenvar::kUnsupportedMessage);
   std::uint64_t line_ = 0;
   bool allRepaired_ = true;
@@ -141,7 +141,8 @@ class Batch {
 // appearance; with --where, at the end, with how many links named each and where the first was.
 class Scan {
  public:
-  Scan(bool where, bool quiet) : out_(1), err_(2), where_(where), quiet_(quiet) {}
+  Scan(Output& out, Output& err, bool where, bool quiet)
+      : out_(out), err_(err), where_(where), quiet_(quiet) {}
 
   // `path` null for standard input.
   void read(const ArgChar* path, std::string name) {
@@ -232,7 +233,7 @@ class Scan {
     err_.lineDone();
   }
 
-  Output out_, err_;
+  Output &out_, &err_;
   const bool where_, quiet_;
   quenvar::cli::SharerTable table_;
   std::vector<std::string> names_;  // of the inputs, as --where shows them
@@ -291,7 +292,7 @@ int run(int argc, ArgChar** argv) {
   }
 
   if (scan) {
-    Scan scanning(where, quiet);
+    Scan scanning(out, err, where, quiet);
     try {
       if (inputs.empty())
         scanning.read(nullptr, "-");
@@ -304,7 +305,7 @@ int run(int argc, ArgChar** argv) {
       return scanning.outOfMemory();
     }
   }
-  Batch batch;
+  Batch batch(out, err);
   if (inputs.empty())
     batch.readStandardInput();
   for (const ArgChar* argument : inputs) {

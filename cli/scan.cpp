@@ -50,11 +50,11 @@ constexpr bool isHostChar(unsigned char c) {
   return (kClasses[c] & kHost) != 0;
 }
 
-// Whether `c`, a host-name character, ends the character before a host name rather than being
-// part of the name: a letter or digit after a byte of 0x81 or more is the second byte of a GBK or
-// GB18030 character ('-' and '.' never are).
-constexpr bool endsWideChar(unsigned char before, unsigned char c) {
-  return before >= 0x81 && c != '-' && c != '.';
+// Whether a host name may begin after `c`, which follows `before`: `c` is no host-name character,
+// or it is a letter or digit after a byte of 0x81 or more, the second byte of a GBK or GB18030
+// character ('-' and '.' never are).
+constexpr bool precedesHost(unsigned char before, unsigned char c) {
+  return !isHostChar(c) || (before >= 0x81 && c != '-' && c != '.');
 }
 
 constexpr unsigned char lowerCase(unsigned char c) {
@@ -164,8 +164,7 @@ int escapeIn(const unsigned char* at, std::size_t length) {
 // character (many have one), as in "盤pan.baidu.com". An escape ending there is found from its
 // bytes alone: none begins inside another. Reads 6 bytes back.
 bool mayPrecedeHost(const unsigned char* at) {
-  return !isHostChar(at[-1]) || endsWideChar(at[-2], at[-1]) || escapeIn(at - 3, 3) > 0 ||
-         escapeIn(at - 6, 6) > 0;
+  return precedesHost(at[-2], at[-1]) || escapeIn(at - 3, 3) > 0 || escapeIn(at - 6, 6) > 0;
 }
 
 // Whether the character at `at` is '/' or '?', maybe as an escape. Reads 3 bytes.
@@ -441,9 +440,7 @@ void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
     readQuietly(data, at, anchor - host.before);
     at = anchor - host.before;
     // An escape cut short by the host name stands for its bytes.
-    if (inLink_)
-      endLinkHere();
-    escapeLength_ = 0;
+    endLinkHere();
     startLink(at);
     at += host.length;
     recentKnown = false;
@@ -593,11 +590,10 @@ std::size_t LinkScanner::hostNameBefore() const {
   const unsigned char a = back(13), b = back(12), c = back(11);
   if (!((a == 'p' && b == 'a' && c == 'n') || (a == 'y' && b == 'u' && c == 'n')))
     return 0;
-  // As mayPrecedeHost decides.
-  if (!isHostChar(back(14)) || endsWideChar(back(15), back(14)))
+  if (precedesHost(back(15), back(14)))
     return 13;
   if (back(14) == '.' && back(15) == 'w' && back(16) == 'w' && back(17) == 'w' &&
-      (!isHostChar(back(18)) || endsWideChar(back(19), back(18))))
+      precedesHost(back(19), back(18)))
     return 17;
   return 0;
 }
