@@ -29,8 +29,10 @@ Actions parsed(std::string_view text) {
 
 Model after(std::string_view text) {
   Model m;
-  for (const Action& a : performed(parsed(text)))
-    apply(a, m);
+  for (const Action& a : parsed(text)) {
+    if (applicable(a, m))
+      apply(a, m);
+  }
   return m;
 }
 

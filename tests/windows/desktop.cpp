@@ -4,11 +4,12 @@
 #include <cstring>
 
 namespace quenvar::desktop {
-namespace {
 
 bool openClipboardRetrying(HWND owner) {
   return waitUntil([&] { return OpenClipboard(owner) != FALSE; }, std::chrono::seconds(5));
 }
+
+namespace {
 
 INPUT keyInput(WORD virtualKey, WORD unit, DWORD flags) {
   INPUT input{};

@@ -24,6 +24,8 @@ void declareDpiAware();
 // Polls until `done` holds or the time runs out; returns whether it held.
 bool waitUntil(const std::function<bool()>& done,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Opens the clipboard for `owner`, trying for 5 s while another program holds it.
+bool openClipboardRetrying(HWND owner);
 
 // A visible top-level window of that process with that class, or null.
 HWND visibleWindowOf(DWORD processId, const wchar_t* className);
@@ -83,8 +85,7 @@ class ClipboardHolder {
   ClipboardHolder(const ClipboardHolder&) = delete;
   ClipboardHolder& operator=(const ClipboardHolder&) = delete;
   bool hold() {  // false when the clipboard stayed busy for 5 s
-    holding_ = holding_ ||
-               waitUntil([] { return OpenClipboard(nullptr) != FALSE; }, std::chrono::seconds(5));
+    holding_ = holding_ || openClipboardRetrying(nullptr);
     return holding_;
   }
   bool release() { return !std::exchange(holding_, false) || CloseClipboard() != FALSE; }

@@ -38,8 +38,7 @@ void expectNotice(QuenvarProcess& app, const std::wstring& text) {
   EXPECT_EQ(notice->visibleButtons, 1);
   EXPECT_EQ(notice->okButtons, 1);
   EXPECT_FALSE(notice->hasIcon);
-  EXPECT_FALSE(waitUntil([&] { return app.noticesOpen() > 0; }, 400ms))
-      << "a second notice followed \"" << utf8(text) << "\"";
+  EXPECT_FALSE(app.waitForNotice(400ms)) << "a second notice followed \"" << utf8(text) << "\"";
   EXPECT_TRUE(app.running());
 }
 
@@ -293,7 +292,7 @@ TEST(QuenvarLifetime, ClosingForm1EndsTheProgram) {
     app.setText(Text2, L"a link to copy");
     if (c.button) {
       app.click(*c.button);
-      ASSERT_TRUE(waitUntil([&] { return app.noticesOpen() > 0; }));
+      ASSERT_TRUE(app.waitForNotice());
     }
     if (c.dismissed)
       expectNotice(app, kUnsupported);

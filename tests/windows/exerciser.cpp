@@ -183,8 +183,9 @@ class Runner {
     const desktop::Notice expected{nullptr, L"Quenvar", wide(m.notice.value_or(u"")), 1, 1, false};
     compare("the notices", notices, m.notice ? "1 open; " + described(expected) : "0 open");
     std::string focus = "none of the controls";
+    const HWND focused = app_->focus();
     for (int c = 0; c < kControls; ++c) {
-      if (app_->focus() == control(static_cast<Control>(c)))
+      if (focused == control(static_cast<Control>(c)))
         focus = kControlNames[c];
     }
     compare("the focus", focus,
@@ -211,8 +212,7 @@ class Runner {
     // Released well within the program's tries (about 0.8 s), the copy must succeed. Held
     // longer, a notice that comes while the clipboard is still held must say it was busy, and one
     // that comes after may say either.
-    const bool noticeWhileHeld = waitUntil([&] { return app_->noticesOpen() > 0; },
-                                           std::chrono::milliseconds(a.holdMilliseconds));
+    const bool noticeWhileHeld = app_->waitForNotice(std::chrono::milliseconds(a.holdMilliseconds));
     if (!holder_.release())
       throw std::runtime_error("the test could not close the clipboard it held");
     if (a.holdMilliseconds < 450)

@@ -47,6 +47,9 @@ class QuenvarProcess {
     return GetGUIThreadInfo(process_.dwThreadId, &info) ? info.hwndFocus : nullptr;
   }
   int noticesOpen() const { return static_cast<int>(desktop::noticesOwnedBy(form_).size()); }
+  bool waitForNotice(std::chrono::milliseconds within = std::chrono::seconds(10)) const {
+    return desktop::waitUntil([this] { return noticesOpen() > 0; }, within);
+  }
   // Waits for a notice owned by Form1, reads it and presses OK.
   std::optional<desktop::Notice> takeNotice();
 
