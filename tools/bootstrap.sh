@@ -59,7 +59,11 @@ if [[ $runs32 -eq 0 ]] && ! dpkg --print-foreign-architectures | grep -qx i386; 
   as_root dpkg --add-architecture i386
 fi
 step="running apt-get update"
-as_root apt-get update -qq
+# A mirror caught mid-sync fails one index while the others are fresh: what is needed may still be
+# there, and the install below says so if it is not.
+if ! as_root apt-get update -qq; then
+  echo "bootstrap: apt-get update reported errors; trying to install from the package lists it has" >&2
+fi
 step="choosing package names for this release"
 chosen=()
 for group in "${missing[@]}"; do
@@ -74,7 +78,20 @@ for group in "${missing[@]}"; do
   [[ -n $pick ]] || { echo "bootstrap: this release has none of: ${alternatives[*]}" >&2; exit 1; }
   chosen+=("$pick")
 done
-echo "bootstrap: installing ${chosen[*]}"
+install() { as_root apt-get install -y -qq -o DPkg::Lock::Timeout=600 --no-install-recommends "$@" >/dev/null; }
+# wine32:i386 goes last and alone: a mirror whose i386 lists lag behind its amd64 ones (a sync in
+# progress) cannot install it, and that costs only the runs of the x86 programs.
+others=() wine32=
+for p in "${chosen[@]}"; do [[ $p == wine32:i386 ]] && wine32=$p || others+=("$p"); done
 step="installing packages with apt-get"
-as_root apt-get install -y -qq --no-install-recommends "${chosen[@]}" >/dev/null
+if [[ ${#others[@]} -gt 0 ]]; then
+  echo "bootstrap: installing ${others[*]}"
+  install "${others[@]}"
+fi
+if [[ -n $wine32 ]]; then
+  echo "bootstrap: installing $wine32"
+  if ! install "$wine32"; then
+    echo "bootstrap: $wine32 could not be installed from these package lists: the x86 programs will be built and checked but not run" >&2
+  fi
+fi
 echo "bootstrap: done"
