@@ -85,27 +85,33 @@ class Batch {
     out_.lineDone();
   }
 
-  // A failed read is reported at the end; every line read before it has been answered.
+  // A failed read is reported at the end; every line read before it has been answered. Nothing
+  // more is read once the output cannot be written.
   void readStandardInput() {
     quenvar::cli::LineRepairer repairer;
     auto onLine = [this](const LineResult& r) { report(r); };
-    const bool read = quenvar::cli::readAll(
+    const quenvar::cli::ReadEnd end = quenvar::cli::readAll(
         *quenvar::cli::standardInput(),
-        [&](const char* data, std::size_t size) { repairer.feed(data, size, onLine); },
+        [&](const char* data, std::size_t size) {
+          repairer.feed(data, size, onLine);
+          return !out_.readerGone() && out_.ok();
+        },
         [this] {
           out_.flush();
           err_.flush();
         });
-    if (read)
+    if (end == quenvar::cli::ReadEnd::Ended)
       repairer.finish(onLine);
-    else
+    else if (end == quenvar::cli::ReadEnd::Failed)
       readFailed_ = true;
   }
 
   int finish() {
+    const bool written = out_.flush();
+    if (out_.closed())
+      quenvar::cli::endForClosedOutput();
     if (readFailed_)
       err_.append("quenvar-cli: 读取标准输入失败\n");
-    const bool written = out_.flush();
     if (!written)
       err_.append("quenvar-cli: 写入标准输出失败\n");
     err_.flush();
@@ -159,16 +165,17 @@ class Scan {
     auto onLink = [this, input](std::string_view key, std::uint64_t line) {
       table_.add(key, input, line);
     };
-    const bool read = quenvar::cli::readAll(
+    const quenvar::cli::ReadEnd end = quenvar::cli::readAll(
         *source,
         [&](const char* data, std::size_t size) {
           scanner.feed(data, size, onLink);
           writeNewSharers();
+          return !out_.readerGone() && out_.ok();
         },
         [this] { out_.flush(); });
-    if (read)
+    if (end == quenvar::cli::ReadEnd::Ended)
       scanner.finish(onLink);
-    else
+    else if (end == quenvar::cli::ReadEnd::Failed)
       fail("读取 " + shown + " 失败");
     table_.addKeyless(scanner.keylessLinks());
     writeNewSharers();
@@ -177,6 +184,8 @@ class Scan {
   // The distinct sharers are kept in memory. When it runs out, what was found is still written.
   int outOfMemory() {
     write(table_.sharersCounted());
+    if (out_.closed())
+      quenvar::cli::endForClosedOutput();
     if (!out_.flush())
       err_.append("quenvar-cli: 写入标准输出失败\n");
     err_.append("quenvar-cli: 内存不足，无法记下更多的分享者\n");
@@ -186,8 +195,11 @@ class Scan {
 
   int finish() {
     write(table_.sharers());
-    if (!out_.flush())
+    if (!out_.flush()) {
+      if (out_.closed())
+        quenvar::cli::endForClosedOutput();
       fail("写入标准输出失败");
+    }
     if (!quiet_) {
       err_.append("quenvar-cli: 找到 " + std::to_string(table_.links()) + " 个指明分享者的链接，" +
                   std::to_string(table_.sharers().size()) + " 位分享者；" +
@@ -261,6 +273,15 @@ std::string narrow(const char* arg) {
 }
 #endif
 
+// --help and --version: a closed pipe ends quietly, any other failure shows in the status.
+int finishText(Output& out) {
+  if (out.flush())
+    return kAllRepaired;
+  if (out.closed())
+    quenvar::cli::endForClosedOutput();
+  return kUsageOrIoError;
+}
+
 int run(int argc, ArgChar** argv) {
   Output out(1), err(2);
   std::vector<const ArgChar*> inputs;
@@ -273,10 +294,10 @@ int run(int argc, ArgChar** argv) {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
       out.append(kUsage);
-      return out.flush() ? kAllRepaired : kUsageOrIoError;
+      return finishText(out);
     } else if (arg == "--version") {
       out.append("quenvar-cli " QUENVAR_VERSION_STRING "\n");
-      return out.flush() ? kAllRepaired : kUsageOrIoError;
+      return finishText(out);
     } else if (arg == "--scan" || arg == "--where" || arg == "--quiet") {
       (arg == "--scan" ? scan : arg == "--where" ? where : quiet) = true;
     } else {
@@ -297,6 +318,8 @@ int run(int argc, ArgChar** argv) {
       if (inputs.empty())
         scanning.read(nullptr, "-");
       for (const ArgChar* input : inputs) {
+        if (!out.ok())
+          break;
         const std::string name = narrow(input);
         scanning.read(name == "-" ? nullptr : input, name);
       }
@@ -309,6 +332,8 @@ int run(int argc, ArgChar** argv) {
   if (inputs.empty())
     batch.readStandardInput();
   for (const ArgChar* argument : inputs) {
+    if (!out.ok())
+      break;
     if (narrow(argument) == "-")
       batch.readStandardInput();
     else

@@ -9,7 +9,10 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -131,19 +134,32 @@ std::unique_ptr<Source> openFile(const ArgChar* path) {
 #endif
 }
 
-bool readAll(Source& source, const std::function<void(const char*, std::size_t)>& take,
-             const std::function<void()>& answered) {
+ReadEnd readAll(Source& source, const std::function<bool(const char*, std::size_t)>& take,
+                const std::function<void()>& answered) {
   std::vector<char> chunk(1u << 17);
   for (;;) {
     const std::optional<std::size_t> got = source.read(chunk.data(), chunk.size());
     if (!got)
-      return false;
+      return ReadEnd::Failed;
     if (*got == 0)
-      return true;
-    take(chunk.data(), *got);
+      return ReadEnd::Ended;
+    if (!take(chunk.data(), *got))
+      return ReadEnd::Stopped;
     if (source.interactive)
       answered();
   }
+}
+
+void endForClosedOutput() {
+#ifdef _WIN32
+  ExitProcess(141);
+#else
+  // Inherited as ignored (a service manager, a language runtime): restored, so the parent sees
+  // what it would see of any program whose reader left.
+  std::signal(SIGPIPE, SIG_DFL);
+  std::raise(SIGPIPE);
+  _exit(141);  // blocked rather than ignored
+#endif
 }
 
 Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
@@ -151,15 +167,35 @@ Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
   const HANDLE h = GetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   stream_ = reinterpret_cast<std::intptr_t>(h);
   console_ = isConsole(h);
+  pipe_ = GetFileType(h) == FILE_TYPE_PIPE;
   if (console_)
     wide_ = std::make_unique<wchar_t[]>(kCapacity);
 #else
   stream_ = which;
   console_ = isatty(which) != 0;
+  struct stat status {};
+  pipe_ = fstat(which, &status) == 0 && S_ISFIFO(status.st_mode);
 #endif
 }
 
 Output::~Output() = default;
+
+bool Output::readerGone() {
+  if (state_ == State::Ok && pipe_) {
+#ifdef _WIN32
+    // Writing nothing to a pipe still fails once its reader has closed it.
+    DWORD written = 0;
+    if (!WriteFile(handleOf(stream_), "", 0, &written, nullptr) &&
+        (GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE))
+      state_ = State::Closed;
+#else
+    pollfd p{static_cast<int>(stream_), 0, 0};
+    if (poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0)
+      state_ = State::Closed;
+#endif
+  }
+  return state_ == State::Closed;
+}
 
 void Output::write() {
   if (size_ == 0)
@@ -171,24 +207,31 @@ void Output::write() {
     const int length = MultiByteToWideChar(CP_UTF8, 0, data_.get(), static_cast<int>(size_),
                                            wide_.get(), static_cast<int>(kCapacity));
     DWORD written = 0;
-    ok_ = ok_ && WriteConsoleW(h, wide_.get(), static_cast<DWORD>(length), &written, nullptr);
+    if (state_ == State::Ok &&
+        !WriteConsoleW(h, wide_.get(), static_cast<DWORD>(length), &written, nullptr))
+      state_ = State::Failed;
     size_ = 0;
     return;
   }
-  for (const char* p = data_.get(); ok_ && p < data_.get() + size_;) {
+  for (const char* p = data_.get(); state_ == State::Ok && p < data_.get() + size_;) {
     DWORD written = 0;
     const DWORD part = static_cast<DWORD>(std::min<std::size_t>(data_.get() + size_ - p, 1u << 30));
-    ok_ = WriteFile(h, p, part, &written, nullptr) && written > 0;
+    if (!WriteFile(h, p, part, &written, nullptr) || written == 0) {
+      const DWORD error = GetLastError();
+      state_ = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? State::Closed : State::Failed;
+    }
     p += written;
   }
 #else
-  for (const char* p = data_.get(); ok_ && p < data_.get() + size_;) {
+  for (const char* p = data_.get(); state_ == State::Ok && p < data_.get() + size_;) {
     const ssize_t written =
         ::write(static_cast<int>(stream_), p, static_cast<std::size_t>(data_.get() + size_ - p));
     if (written < 0 && errno == EINTR)
       continue;
-    ok_ = written > 0;
-    p += ok_ ? written : 0;
+    if (written <= 0)
+      state_ = written < 0 && errno == EPIPE ? State::Closed : State::Failed;
+    else
+      p += written;
   }
 #endif
   size_ = 0;

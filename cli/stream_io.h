@@ -35,10 +35,16 @@ std::unique_ptr<Source> standardInput();
 // A file named on the command line, or null when it cannot be opened.
 std::unique_ptr<Source> openFile(const ArgChar* path);
 
+enum class ReadEnd { Ended, Failed, Stopped };
+
 // Gives every chunk of the source to `take`, and calls `answered` after each one read from a
-// person. False when a read failed; every chunk before it has been given.
-bool readAll(Source& source, const std::function<void(const char*, std::size_t)>& take,
-             const std::function<void()>& answered);
+// person. `take` returns false to read no further (Stopped); Failed when a read failed, after
+// every chunk before it has been given.
+ReadEnd readAll(Source& source, const std::function<bool(const char*, std::size_t)>& take,
+                const std::function<void()>& answered);
+
+// Ends the program as one whose reader went away: quietly, as by SIGPIPE (status 141 in a shell).
+[[noreturn]] void endForClosedOutput();
 
 // Buffered UTF-8 text for standard output (1) or standard error (2). To a terminal or console it
 // goes out line by line; a Windows console is given UTF-16, so Chinese reads correctly whatever
@@ -76,8 +82,14 @@ class Output {
   // False once any write has failed.
   bool flush() {
     write();
-    return ok_;
+    return state_ == State::Ok;
   }
+  bool ok() const { return state_ == State::Ok; }
+  // Whether the reader of a pipe went away, also while nothing is written (a scan that finds
+  // only sharers it has already written); then closed() holds too.
+  bool readerGone();
+  // The reader went away (a closed pipe): not an error to report, but nothing more will be read.
+  bool closed() const { return state_ == State::Closed; }
 
  private:
   static constexpr std::size_t kCapacity = 1u << 16;
@@ -85,11 +97,12 @@ class Output {
 
   std::intptr_t stream_;  // a HANDLE on Windows, a file descriptor elsewhere
   bool console_;
+  bool pipe_;
   std::unique_ptr<char[]> data_;
   // A console takes UTF-16; converted here, so that writing never needs memory it may not get.
   std::unique_ptr<wchar_t[]> wide_;
   std::size_t size_ = 0;
-  bool ok_ = true;
+  enum class State : std::uint8_t { Ok, Closed, Failed } state_ = State::Ok;
 };
 
 }  // namespace quenvar::cli
