@@ -167,7 +167,6 @@ Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
   const HANDLE h = GetStdHandle(which == 1 ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   stream_ = reinterpret_cast<std::intptr_t>(h);
   console_ = isConsole(h);
-  pipe_ = GetFileType(h) == FILE_TYPE_PIPE;
   if (console_)
     wide_ = std::make_unique<wchar_t[]>(kCapacity);
 #else
@@ -181,19 +180,14 @@ Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
 Output::~Output() = default;
 
 bool Output::readerGone() {
+#ifndef _WIN32
+  // Windows tells only a write that has something to write.
   if (state_ == State::Ok && pipe_) {
-#ifdef _WIN32
-    // Writing nothing to a pipe still fails once its reader has closed it.
-    DWORD written = 0;
-    if (!WriteFile(handleOf(stream_), "", 0, &written, nullptr) &&
-        (GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE))
-      state_ = State::Closed;
-#else
     pollfd p{static_cast<int>(stream_), 0, 0};
     if (poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0)
       state_ = State::Closed;
-#endif
   }
+#endif
   return state_ == State::Closed;
 }
 
@@ -217,8 +211,13 @@ void Output::write() {
     DWORD written = 0;
     const DWORD part = static_cast<DWORD>(std::min<std::size_t>(data_.get() + size_ - p, 1u << 30));
     if (!WriteFile(h, p, part, &written, nullptr) || written == 0) {
+      // A pipe whose reader has gone: ERROR_NO_DATA on Windows, ERROR_PIPE_NOT_CONNECTED
+      // under Wine.
       const DWORD error = GetLastError();
-      state_ = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ? State::Closed : State::Failed;
+      state_ =
+          error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED
+              ? State::Closed
+              : State::Failed;
     }
     p += written;
   }

@@ -85,8 +85,8 @@ class Output {
     return state_ == State::Ok;
   }
   bool ok() const { return state_ == State::Ok; }
-  // Whether the reader of a pipe went away, also while nothing is written (a scan that finds
-  // only sharers it has already written); then closed() holds too.
+  // Whether the reader of a pipe went away, on Linux also while nothing is written (a scan that
+  // finds only sharers it has already written); then closed() holds too.
   bool readerGone();
   // The reader went away (a closed pipe): not an error to report, but nothing more will be read.
   bool closed() const { return state_ == State::Closed; }
@@ -97,7 +97,7 @@ class Output {
 
   std::intptr_t stream_;  // a HANDLE on Windows, a file descriptor elsewhere
   bool console_;
-  bool pipe_;
+  bool pipe_ = false;
   std::unique_ptr<char[]> data_;
   // A console takes UTF-16; converted here, so that writing never needs memory it may not get.
   std::unique_ptr<wchar_t[]> wide_;

@@ -118,11 +118,12 @@ while IFS='|' read -r name input reader mode; do
     failed=$((failed + 1))
     echo "FAIL reader gone, $name: status $status (124: still reading after 60 s), stderr: $(head -c 200 "$work/err")"
   fi
-done <<'CASES'
-repair|same_link|head -1|
-scan|new_sharers|head -1|--scan
-scan with nothing new to write|same_link|true|--scan
-CASES
+done < <(
+  echo "repair|same_link|head -1|"
+  echo "scan|new_sharers|head -1|--scan"
+  # Found by Linux's poll; Windows tells only a write that has something to write.
+  [[ $native == no ]] || echo "scan with nothing new to write|same_link|true|--scan"
+)
 
 if [[ $native == yes ]]; then
   # Any other write failure is said once, with status 2.
