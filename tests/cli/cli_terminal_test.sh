@@ -17,10 +17,13 @@ command -v tmux >/dev/null || { echo "tmux is missing; run tools/bootstrap.sh"; 
 # Exits 77 (skipped) when this host cannot run the program at all.
 [[ ${#runner[@]} -eq 0 ]] || "${runner[@]}" --check "$program" || exit $?
 work=$(mktemp -d)
-export TMUX_TMPDIR=$work  # a tmux server of the test's own
+# A tmux server of the test's own, on its own socket: run inside the user's tmux, $TMUX names the
+# user's server, and a tmux call without -S would reach it.
+unset TMUX
+tm() { tmux -S "$work/tmux" "$@"; }
 runs=0
 session=
-trap 'tmux kill-server 2>/dev/null; rm -rf "$work"' EXIT
+trap 'exec 3>&-; tm kill-server 2>/dev/null; rm -rf "$work"' EXIT
 P=http://pan.baidu.com/share/home?uk=
 passed=0 failed=0
 
@@ -31,19 +34,19 @@ start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns w
   session=run$runs
   # A tmux server that dies as it starts is the test's machinery, not the program: tried again.
   for try in 1 2 3; do
-    tmux new-session -d -s "$session" -x 160 -y 40 \
+    tm new-session -d -s "$session" -x 160 -y 40 \
       "$(quote "${runner[@]}" "$program") $1; echo \"exit status: \$?\"; sleep 600" &&
-      tmux has-session -t "$session" 2>/dev/null && break
+      tm has-session -t "$session" 2>/dev/null && break
     [[ $try -eq 3 ]] || sleep 1
   done
-  tmux has-session -t "$session" 2>/dev/null || { echo "tmux could not start a terminal"; exit 1; }
+  tm has-session -t "$session" 2>/dev/null || { echo "tmux could not start a terminal"; exit 1; }
   # Ended only now, so that the server always has a session and never stops between two.
-  [[ -z $previous ]] || tmux kill-session -t "$previous"
+  [[ -z $previous ]] || tm kill-session -t "$previous"
   # Under Wine, keys typed before Wine's console has taken the terminal (it turns off the line
-  # editing of the terminal) are echoed and lost: wait for it.
-  if [[ ${#runner[@]} -gt 0 ]]; then
+  # editing of the terminal) are echoed and lost: wait for it, unless input comes from elsewhere.
+  if [[ ${#runner[@]} -gt 0 && $1 != *"<"* ]]; then
     local tty
-    tty=$(tmux display-message -p -t "$session" '#{pane_tty}')
+    tty=$(tm display-message -p -t "$session" '#{pane_tty}')
     for _ in $(seq 300); do
       stty -F "$tty" -a 2>/dev/null | grep -qw -- -icanon && return
       sleep 0.1
@@ -51,13 +54,13 @@ start() {  # start [REDIRECTION]: the program in a fresh terminal, 160 columns w
     echo "the console never took the terminal"
   fi
 }
-screen() { tmux capture-pane -t "$session" -p -S - -J; }
-type_line() { tmux send-keys -t "$session" -l "$1"; tmux send-keys -t "$session" Enter; }
+screen() { tm capture-pane -t "$session" -p -S - -J; }
+type_line() { tm send-keys -t "$session" -l "$1"; tm send-keys -t "$session" Enter; }
 end_input() {
   if [[ -n $keys ]]; then
     "${runner[@]}" "$keys" "$(basename "$program")" ctrl-z enter
   else
-    tmux send-keys -t "$session" C-d
+    tm send-keys -t "$session" C-d
   fi
 }
 # expect NAME PATTERN: waits up to 20 s for the screen to show the pattern (a fixed string).
@@ -100,6 +103,18 @@ type_line "see https://pan.baidu.com/share/link?shareid=1&uk=1234567890 here"
 expect "a sharer as soon as its line is entered" "${P}1234567890"
 end_input
 expect "end of the scanned input, status 0" "exit status: 0"
+
+# Output at a terminal, input from a pipe (tail -f log | quenvar-cli): each line is still answered
+# as it arrives, not when a buffer fills or input ends.
+mkfifo "$work/pipe"
+for mode in repair --scan; do
+  start "${mode/repair/} < $(quote "$work/pipe")"
+  exec 3>"$work/pipe"
+  echo "https://pan.baidu.com/share/link?shareid=1&uk=1234567890" >&3
+  expect "$mode: a line from a pipe is answered as it arrives" "${P}1234567890"
+  exec 3>&-
+  expect "$mode: the pipe closed" "exit status: 0"
+done
 
 if [[ -n $keys ]]; then
   # A console read of 4096 units ends between the two halves of a character outside the BMP;
