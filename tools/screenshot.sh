@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts Quenvar.exe under Wine on a private virtual display, inside a Wine desktop that draws
-# the window frame, and saves a screenshot of it.
+# the window frame, and saves a screenshot of it. It runs in Wine prefixes of its own, so that a
+# window the user has open (tools/run.sh) is never touched, and ends only what it started.
 #   screenshot.sh EXE OUTPUT.png [--dpi N] [--scheme test|plain]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -28,11 +29,13 @@ shoot() {
   local desktop
   desktop=$(convert "$out" -gravity SouthEast -crop 1x1+0+0 -format '%[pixel:p{0,0}]' info:)
   convert "$out" -bordercolor "$desktop" -border 1 -trim +repage "$out"
-  "$here/wine-run.sh" "$@" --kill
+  # Its run ends the program it started, and the prefix once nothing else uses it.
+  kill "$runner"
   wait "$runner" 2>/dev/null || true
 }
 
 if [[ -z ${QUENVAR_IN_SHOT:-} ]]; then
+  export QUENVAR_WINE_ROOT=${QUENVAR_WINE_ROOT:-$here/../build/wine}/screenshot
   QUENVAR_IN_SHOT=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$exe" "$out" "$@"
 fi
 export QUENVAR_IN_XVFB=1

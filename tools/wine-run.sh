@@ -3,7 +3,7 @@
 # the first time. Used by CTest (as the cross-compiling emulator) and by the other scripts.
 #
 #   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] [--no-display] PROGRAM.exe [ARGS...]
-#   wine-run.sh [--dpi N] [--scheme test|plain] --prepare | --kill
+#   wine-run.sh [--dpi N] [--scheme test|plain] --prepare
 #   wine-run.sh --check PROGRAM.exe
 #
 # --dpi         logical DPI of the prefix (96 unless given)
@@ -12,7 +12,6 @@
 # --desktop     run inside a Wine virtual desktop of that size (draws window frames)
 # --no-display  run without any X display (console programs)
 # --prepare     only make the prefix
-# --kill        end everything that runs in the prefix, and its virtual display
 # --check       only say whether this host can run the program (exit status 0, or 77 as below)
 #
 # A 64-bit program runs with Wine's 64-bit loader, called directly, so it runs whether or not
@@ -23,7 +22,9 @@
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) programs run on a virtual display that the
 # prefix's runs share. Several runs may use one prefix at once: each ends only the programs it
 # started, and the last one to finish stops the prefix's Wine server and virtual display. The
-# program's exit status is passed through.
+# program's exit status is passed through; a program that did not exit by itself never reads as
+# a success: ended by a signal, 128 + its number; ended because the prefix's Wine server ended
+# (wineserver -k, a crash of the server), 137 with a message.
 set -euo pipefail
 
 usage() {
@@ -37,7 +38,6 @@ scheme=test
 desktop=
 prepare=
 no_display=
-kill=
 check=
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -46,14 +46,13 @@ while [[ $# -gt 0 ]]; do
     --desktop) desktop=$2; shift 2 ;;
     --prepare) prepare=1; shift ;;
     --no-display) no_display=1; shift ;;
-    --kill) kill=1; shift ;;
     --check) check=1; shift ;;
     --) shift; break ;;
     -*) echo "wine-run.sh: unknown option $1" >&2; usage ;;
     *) break ;;
   esac
 done
-[[ $# -ge 1 || -n $prepare || -n $kill ]] || usage
+[[ $# -ge 1 || -n $prepare ]] || usage
 [[ -z $check || $# -ge 1 ]] || usage
 [[ $scheme == test || $scheme == plain ]] || usage
 
@@ -109,13 +108,19 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
 export LC_ALL=C.UTF-8
 display_file=$root/$name.display  # "NUMBER PID START" of the prefix's virtual display
+server_file=$root/$name.server    # "PID START DIRECTORY" of the prefix's Wine server
+# Wine's server keeps its socket in a folder under TMPDIR named after the prefix: the same for
+# every run of the prefix (two servers on one prefix would wreck it), and never left in /tmp.
+export TMPDIR=$root/tmp
+mkdir -p "$TMPDIR"
 
 # When process PID started (in clock ticks since boot): with the number, it names one process.
+# Nothing for one that has ended and is not yet reaped (a zombie).
 started_at() {
   local stat fields
   stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 0
   read -r -a fields <<<"${stat##*) }"
-  echo "${fields[19]}"
+  [[ ${fields[0]} == Z ]] || echo "${fields[19]}"
 }
 # Reads the display file into number and pid when the Xvfb it names still runs. The file may
 # outlive its Xvfb (a killed run, a reboot) and the number be another process's by now.
@@ -133,20 +138,44 @@ stop_display() {
   rm -f "$display_file"
 }
 
-if [[ -n $kill ]]; then
+# Reads the server file into server_pid and server_dir when the server it names still runs.
+server_runs() {
+  local start
+  read -r server_pid start server_dir 2>/dev/null <"$server_file" && [[ -n $server_dir ]] &&
+    [[ $(started_at "$server_pid") == "$start" ]]
+}
+
+# Whether the prefix's server is being ended: `wineserver -k` ends the programs first and stays
+# until the server, which goes half a second later.
+server_ending() {
+  local server_pid server_dir p
+  server_runs || return 0
+  for p in /proc/[0-9]*; do
+    [[ ${p#/proc/} != "$server_pid" && $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
+    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
+
+# Ends the prefix's Wine server and what runs in it, and the folder of its socket. Only while
+# no other run uses the prefix.
+stop_server() {
+  local server_pid server_dir
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
-  stop_display
-  exit 0
-fi
+  if server_runs; then
+    kill "$server_pid" 2>/dev/null || true
+  fi
+  [[ -z ${server_dir:-} || $server_dir != "$TMPDIR"/* ]] || rm -rf "$server_dir"
+  rm -f "$server_file"
+}
 
 # Every run holds this lock shared while it uses the prefix; the last one gets it exclusively.
 exec 8>"$root/$name.users"
 # A run killed at a test's timeout (SIGKILL) could not end what it started, and Wine starts
 # programs outside the killed process tree: a run that finds the prefix unused ends any of that.
 if flock -xn 8; then
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  stop_server
   stop_display
 fi
 flock -s 8
@@ -234,12 +263,38 @@ make_prefix() {
 # The last run using the prefix stops its Wine server and its virtual display.
 finish_prefix() {
   if flock -xn 8; then
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
+    stop_server
     stop_display
   fi
 }
 [[ -z $prepare ]] || { finish_prefix; exit 0; }
+
+# The prefix's Wine server, started by the first run and kept until the last one ends it: a
+# program whose server ended under it exits with status 0, so each run checks that the server
+# it started with is still the same when its program has ended.
+use_server() {
+  exec 7>"$root/$name.server-lock"
+  flock 7
+  local server_pid server_dir
+  if ! server_runs; then
+    local started pid dir=
+    started=$(mktemp)
+    setsid -f bash -c 'echo $$ >"$1"; exec wineserver --foreground --persistent' wineserver "$started" \
+      >/dev/null 2>&1 7>&- 8>&-
+    for _ in $(seq 200); do
+      pid=$(cat "$started")
+      dir=$(readlink "/proc/${pid:-0}/cwd" 2>/dev/null) || true
+      [[ $dir == */server-* && -S $dir/socket ]] && break
+      dir=
+      sleep 0.05
+    done
+    rm -f "$started"
+    [[ -n $dir ]] || { echo "wine-run.sh: Wine's server did not start for $WINEPREFIX" >&2; exit 2; }
+    echo "$pid $(started_at "$pid") $dir" >"$server_file"
+  fi
+  flock -u 7
+}
+use_server
 
 # The program runs in a session of its own, so what it starts can be ended with it and nothing
 # of another run is touched.
@@ -259,4 +314,8 @@ fi
 program=$!
 status=0
 wait "$program" || status=$?
+if [[ $status -eq 0 ]] && server_ending; then
+  echo "wine-run.sh: $(basename "$1") did not exit by itself: Wine's server ended it" >&2
+  status=137
+fi
 exit "$status"
