@@ -27,30 +27,41 @@ fi
 command=("$@")
 [[ ${#command[@]} -gt 0 ]] || command=(tools/test.sh)
 [[ $(id -u) -eq 0 ]] || { echo "test-in-debian.sh: needs root (debootstrap, chroot, mount)" >&2; exit 2; }
+source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tree=$source_tree/build/debian-$release
+
 # The tree's /proc, /dev and /tmp are mounted in a mount namespace of this run's own: the host
 # never sees them under build/, and they go with the run however it ends.
 # The namespace unshare made is named in QUENVAR_MOUNT_NS, so that no other one is taken for it.
 if [[ ${QUENVAR_MOUNT_NS:-} != "$(readlink /proc/self/ns/mnt)" ]]; then
+  # One run a tree, for the whole of its life: another run's namespace is invisible from here,
+  # so only the lock tells that the tree is in use. What the run starts inherits the lock.
+  mkdir -p "$source_tree/build"
+  exec 9>"$tree.lock"
+  if ! flock -n 9; then
+    echo "test-in-debian.sh: build/debian-$release is in use by another run; nothing was touched" >&2
+    exit 2
+  fi
   exec unshare --mount --propagation private sh -c \
     'QUENVAR_MOUNT_NS=$(readlink /proc/self/ns/mnt) exec "$0" "$@"' \
     "${BASH_SOURCE[0]}" "$release" ${reuse:+--reuse} "${command[@]}"
 fi
 
-source_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-tree=$source_tree/build/debian-$release
 mirror=${QUENVAR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 mounted() { grep -qF " $tree" /proc/mounts; }
 
 mounts=()
 cleanup() {
-  # Whatever the run left running inside holds its mounts: end it first.
-  local p
+  # Whatever the run left running inside holds its mounts: end it first. It is found by this
+  # run's namespace, which nothing outside the run is in; the list is read before any process
+  # of the check itself starts.
+  local p pids=()
   for p in /proc/[0-9]*; do
-    if [[ $(readlink "$p/root" 2>/dev/null) == "$tree" ]]; then
-      kill -9 "${p#/proc/}" 2>/dev/null || true
-    fi
+    [[ ${p#/proc/} != "$$" && $(readlink "$p/ns/mnt" 2>/dev/null) == "$QUENVAR_MOUNT_NS" ]] &&
+      pids+=("${p#/proc/}")
   done
+  [[ ${#pids[@]} -eq 0 ]] || kill -9 "${pids[@]}" 2>/dev/null || true
   sleep 0.5
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
     umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}" 2>/dev/null || true
