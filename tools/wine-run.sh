@@ -146,15 +146,18 @@ server_runs() {
 }
 
 # Whether the prefix's server is being ended: `wineserver -k` ends the programs first and stays
-# until the server, which goes half a second later.
+# until the server has gone (it writes the registry first), so a killer missed by the search
+# below because it has just ended leaves no server behind it.
 server_ending() {
-  local server_pid server_dir p
+  local server_pid server_dir p comm
   server_runs || return 0
   for p in /proc/[0-9]*; do
-    [[ ${p#/proc/} != "$server_pid" && $(cat "$p/comm" 2>/dev/null) == wineserver* ]] || continue
+    comm=
+    read -r comm 2>/dev/null <"$p/comm" || continue
+    [[ ${p#/proc/} != "$server_pid" && $comm == wineserver* ]] || continue
     { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
-  return 1
+  ! server_runs
 }
 
 # Ends the prefix's Wine server and what runs in it, and the folder of its socket. Only while
