@@ -254,19 +254,15 @@ constexpr std::uint64_t newlinesIn(std::uint64_t x) {
 }
 #endif
 
-// The first place in [from, limit) where the anchor may begin, or nullptr; adds the newlines
-// before it (or before `limit`), from `from` on, to `newlines`, so that the bytes are read only
-// once. Reads up to limit + 8.
-const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit,
-                                std::uint64_t& newlines) {
-  const unsigned char* p = from;
 #if QUENVAR_SSE2
-  // The two probes in either case, sixty-four places at a time: rare in any text. Newlines go to
-  // sixteen byte counters, added up before any can overflow.
-  const __m128i lower = _mm_set1_epi8(0x20);
+// Blocks of 64 places from `p` on while they lie before `limit`: the first place where the anchor
+// may begin, or nullptr with `p` past the blocks. The two probes are looked for in either case,
+// which is rare in any text; newlines go to byte counters, added up before any can overflow.
+const unsigned char* anchorBlocksSse2(const unsigned char*& p, const unsigned char* limit,
+                                      std::uint64_t& newlines) {
+  const __m128i lower = _mm_set1_epi8(0x20), newline = _mm_set1_epi8('\n');
   const __m128i first = _mm_set1_epi8(static_cast<char>(kAnchor[0] | 0x20));
   const __m128i second = _mm_set1_epi8(static_cast<char>(kAnchor[kProbe] | 0x20));
-  const __m128i newline = _mm_set1_epi8('\n');
   auto load = [](const unsigned char* at) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
   };
@@ -315,6 +311,80 @@ const unsigned char* findAnchor(const unsigned char* from, const unsigned char* 
     if (found)
       return found;
   }
+  return nullptr;
+}
+#endif
+
+#if QUENVAR_AVX2
+// The same, 32 places to a register. (A lambda would not share the target.)
+[[gnu::target("avx2")]] const unsigned char* anchorBlocksAvx2(const unsigned char*& p,
+                                                              const unsigned char* limit,
+                                                              std::uint64_t& newlines) {
+  const __m256i lower = _mm256_set1_epi8(0x20), newline = _mm256_set1_epi8('\n');
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(kAnchor[0] | 0x20));
+  const __m256i second = _mm256_set1_epi8(static_cast<char>(kAnchor[kProbe] | 0x20));
+#define QUENVAR_LOAD(at) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at))
+#define QUENVAR_IS(x, c) _mm256_cmpeq_epi8(_mm256_or_si256(x, lower), c)
+#define QUENVAR_BITS(low, high)                            \
+  (static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) | \
+   static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32)
+  while (limit - p >= 64) {
+    __m256i counters = _mm256_setzero_si256();
+    const unsigned char* found = nullptr;
+    std::uint64_t after = 0;
+    const unsigned char* const stop =
+        p + 64 * std::min<std::size_t>(255, static_cast<std::size_t>(limit - p) / 64);
+    for (; p < stop; p += 64) {
+      const __m256i x0 = QUENVAR_LOAD(p), x1 = QUENVAR_LOAD(p + 32);
+      const __m256i n0 = _mm256_cmpeq_epi8(x0, newline), n1 = _mm256_cmpeq_epi8(x1, newline);
+      counters = _mm256_sub_epi8(counters, _mm256_add_epi8(n0, n1));
+      const __m256i c0 =
+          _mm256_and_si256(QUENVAR_IS(x0, first), QUENVAR_IS(QUENVAR_LOAD(p + kProbe), second));
+      const __m256i c1 = _mm256_and_si256(QUENVAR_IS(x1, first),
+                                          QUENVAR_IS(QUENVAR_LOAD(p + 32 + kProbe), second));
+      const __m256i any = _mm256_or_si256(c0, c1);
+      if (_mm256_testz_si256(any, any))
+        continue;
+      for (std::uint64_t mask = QUENVAR_BITS(c0, c1); mask != 0; mask &= mask - 1) {
+        const int at = std::countr_zero(mask);
+        if (mayBeAnchor(p + at)) {
+          found = p + at;
+          after = static_cast<std::uint64_t>(std::popcount(QUENVAR_BITS(n0, n1) >> at));
+          break;
+        }
+      }
+      if (found)
+        break;
+    }
+#undef QUENVAR_LOAD
+#undef QUENVAR_IS
+#undef QUENVAR_BITS
+    const __m256i sums = _mm256_sad_epu8(counters, _mm256_setzero_si256());
+    newlines += static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 0)) +
+                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 1)) +
+                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 2)) +
+                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 3)) - after;
+    if (found)
+      return found;
+  }
+  return nullptr;
+}
+#endif
+
+// The first place in [from, limit) where the anchor may begin, or nullptr; adds the newlines
+// before it (or before `limit`), from `from` on, to `newlines`, so that the bytes are read only
+// once. Reads up to limit + 8.
+const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit,
+                                std::uint64_t& newlines) {
+  const unsigned char* p = from;
+#if QUENVAR_AVX2
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (const unsigned char* found =
+          avx2 ? anchorBlocksAvx2(p, limit, newlines) : anchorBlocksSse2(p, limit, newlines))
+    return found;
+#elif QUENVAR_SSE2
+  if (const unsigned char* found = anchorBlocksSse2(p, limit, newlines))
+    return found;
 #else
   // Eight places at a time: a byte of (x | 0x20) ^ c is zero where x is c in either case.
   for (; limit - p >= 8; p += 8) {
