@@ -543,6 +543,19 @@ void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
   std::copy(seam.begin() + head, seam.begin() + head + kOverlap, carry_.begin());
   if (size > head)
     std::copy(data + size - kOverlap, data + size, carry_.begin());
+  // What the bytes so far settle is read at once, so that a sharer typed at a terminal shows as
+  // its line ends: up to the last byte that ends any link, which no escape or host name spans.
+  for (std::size_t end = kOverlap; end > kOverlap - kLookahead + overrun_; --end) {
+    const unsigned char byte = carry_[end - 1];
+    if ((kClasses[byte] & kUrl) == 0 && byte != '\\') {
+      std::array<unsigned char, 2 * kOverlap> padded{};
+      std::copy(carry_.begin(), carry_.end(), padded.begin());
+      const std::size_t from = kOverlap - kLookahead;
+      scan(padded.data(), from, end);
+      overrun_ += end - from;
+      break;
+    }
+  }
 }
 
 // Reads the places [from, to) of `data`, which holds kLookbehind bytes before them and

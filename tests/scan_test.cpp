@@ -196,6 +196,21 @@ TEST_P(Scanner, FindsTheSameLinksHoweverTheInputIsCut) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Scanner, testing::ValuesIn(kCases), quenvar::test::CaseName());
 
+// Typed at a terminal, a sharer shows as its line ends, before any more input.
+TEST(Scanner, ReportsALinkOnceABytePastItEndsIt) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {H + "5\n", {"5"}}, {E + "6%22\n", {"6"}}, {H + "7 pan.baidu.co", {"7"}},
+      {H + "8", {}},      {H + "9\\", {}},
+  };
+  for (const auto& [piece, keys] : cases) {
+    LinkScanner scanner;
+    std::vector<std::string> found;
+    scanner.feed(piece.data(), piece.size(),
+                 [&](std::string_view key, std::uint64_t) { found.emplace_back(key); });
+    EXPECT_EQ(found, keys) << piece;
+  }
+}
+
 TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
   quenvar::cli::SharerTable table;
   table.add("5", 0, 3);
