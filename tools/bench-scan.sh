@@ -24,7 +24,7 @@ trap 'rm -rf "$work"' EXIT
 # found in saved pages and exports (plain, &amp;, JSON's \/ and \u0026, percent-encoded in a
 # redirect, other hosts and cases, BBCode), many without a key (/s/..., surl=), and other Baidu
 # addresses that are not share links. Deterministic: awk's generator with a fixed seed. The keys
-# written go to "keys" in order, to check the program against.
+# written go in order to the file named by the first argument, to check the program against.
 forum() {
   LC_ALL=C awk -v size_mb=100 -v keys="$1" '
 function word() { return words[int(rand() * nwords) + 1] }
@@ -100,7 +100,7 @@ BEGIN {
 }
 
 # Chinese prose: lines of 1 to 4 KB in UTF-8, almost no ASCII, one link in each, at a random
-# place, in the same mix of forms.
+# place, in the same mix of forms; its keys as above.
 chinese() {
   LC_ALL=C awk -v size_mb=100 -v keys="$1" '
 function word() { return words[int(rand() * nwords) + 1] }
