@@ -1,11 +1,10 @@
 #include "scan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <span>
 
-#include "simd.h"
+#include "block_scan.h"
 
 namespace quenvar::cli {
 namespace {
@@ -167,32 +166,10 @@ constexpr std::size_t kLookbehind = kNameBefore + kLongestEscape;
 constexpr std::size_t kLookahead =
     std::max(kNameBefore + kNameAfter + kLongestSlash, kLongestEscape) + 1;
 
-std::uint64_t load64(const unsigned char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
-}
-constexpr std::uint64_t repeated(unsigned char c) {
-  return 0x0101010101010101ull * c;
-}
-constexpr std::uint64_t kLower64 = repeated(0x20);
-// The anchor's first bytes, and which of them a quick look compares.
-constexpr std::uint64_t kAnchor64 = [] {
-  std::uint64_t v = 0;
-  for (std::size_t i = 0; i < std::min<std::size_t>(8, kAnchor.size()); ++i)
-    v |= static_cast<std::uint64_t>(static_cast<unsigned char>(kAnchor[i] | 0x20)) << (8 * i);
-  return v;
-}();
-constexpr std::uint64_t kAnchorMask =
-    kAnchor.size() >= 8 ? ~0ull : (1ull << (8 * kAnchor.size())) - 1;
-
-// Whether the anchor may begin at `at`; case is folded loosely, so a few other bytes pass too, and
-// hostAround decides. Reads 8 bytes.
-inline bool mayBeAnchor(const unsigned char* at) {
-  return ((load64(at) | kLower64) & kAnchorMask) == kAnchor64;
-}
+constexpr LetterPair kProbes = {static_cast<unsigned char>(kAnchor[0] | 0x20),
+                                static_cast<unsigned char>(kAnchor[kProbe] | 0x20), kProbe};
 inline bool probed(const unsigned char* at) {
-  return (at[0] | 0x20) == (kAnchor[0] | 0x20) && (at[kProbe] | 0x20) == (kAnchor[kProbe] | 0x20);
+  return (at[0] | 0x20) == kProbes.first && (at[kProbe] | 0x20) == kProbes.second;
 }
 
 // Whether `text` is there, letters in either case.
@@ -241,195 +218,13 @@ Host hostAround(const unsigned char* anchor, const unsigned char* data) {
   return {};
 }
 
-#if !QUENVAR_SSE2
-// 0x80 in each byte of x that is zero.
-constexpr std::uint64_t zeroBytes(std::uint64_t x) {
-  constexpr std::uint64_t kLow7 = repeated(0x7F);
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-// How many bytes of x are '\n': the bytes of a multiplication add them up, where a popcount
-// without the instruction would take a dozen steps.
-constexpr std::uint64_t newlinesIn(std::uint64_t x) {
-  return ((zeroBytes(x ^ repeated('\n')) >> 7) * repeated(1)) >> 56;
-}
-#endif
-
-#if QUENVAR_SSE2
-// The blocks are asked for this far ahead: a file's pages come from memory, where the processor's
-// own prefetching stops at the end of each page.
-constexpr std::size_t kPrefetch = 1024;
-
-// Blocks of 64 places from `p` on while they lie before `limit`: the first place where the anchor
-// may begin, or nullptr with `p` past the blocks. The two probes are looked for in either case,
-// which is rare in any text; newlines go to byte counters, added up before any can overflow.
-const unsigned char* anchorBlocksSse2(const unsigned char*& p, const unsigned char* limit,
-                                      std::uint64_t& newlines) {
-  const __m128i lower = _mm_set1_epi8(0x20), newline = _mm_set1_epi8('\n');
-  const __m128i first = _mm_set1_epi8(static_cast<char>(kAnchor[0] | 0x20));
-  const __m128i second = _mm_set1_epi8(static_cast<char>(kAnchor[kProbe] | 0x20));
-  auto load = [](const unsigned char* at) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  };
-  auto candidates = [&](const unsigned char* at, __m128i x) {
-    return _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(x, lower), first),
-                         _mm_cmpeq_epi8(_mm_or_si128(load(at + kProbe), lower), second));
-  };
-  auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
-    std::uint64_t mask = 0;
-    int shift = 0;
-    for (const __m128i m : {m0, m1, m2, m3}) {
-      mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
-      shift += 16;
-    }
-    return mask;
-  };
-  while (limit - p >= 64) {
-    __m128i counters = _mm_setzero_si128();
-    const unsigned char* found = nullptr;
-    std::uint64_t after = 0;  // newlines of the last block from the anchor on
-    const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(63, static_cast<std::size_t>(limit - p) / 64);
-    for (; p < stop; p += 64) {
-      _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
-      const __m128i x0 = load(p), x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
-      const __m128i n0 = _mm_cmpeq_epi8(x0, newline), n1 = _mm_cmpeq_epi8(x1, newline),
-                    n2 = _mm_cmpeq_epi8(x2, newline), n3 = _mm_cmpeq_epi8(x3, newline);
-      counters = _mm_sub_epi8(_mm_sub_epi8(counters, _mm_add_epi8(n0, n1)), _mm_add_epi8(n2, n3));
-      const __m128i c0 = candidates(p, x0), c1 = candidates(p + 16, x1),
-                    c2 = candidates(p + 32, x2), c3 = candidates(p + 48, x3);
-      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(c0, c1), _mm_or_si128(c2, c3))) == 0)
-        continue;
-      for (std::uint64_t mask = bits(c0, c1, c2, c3); mask != 0; mask &= mask - 1) {
-        const int at = std::countr_zero(mask);
-        if (mayBeAnchor(p + at)) {
-          found = p + at;
-          after = static_cast<std::uint64_t>(std::popcount(bits(n0, n1, n2, n3) >> at));
-          break;
-        }
-      }
-      if (found)
-        break;
-    }
-    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
-    newlines += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
-                static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8))) - after;
-    if (found)
-      return found;
-  }
-  return nullptr;
-}
-#endif
-
-#if QUENVAR_AVX2
-// The same, 32 places to a register. (A lambda would not share the target.)
-[[gnu::target("avx2")]] const unsigned char* anchorBlocksAvx2(const unsigned char*& p,
-                                                              const unsigned char* limit,
-                                                              std::uint64_t& newlines) {
-  const __m256i lower = _mm256_set1_epi8(0x20), newline = _mm256_set1_epi8('\n');
-  const __m256i first = _mm256_set1_epi8(static_cast<char>(kAnchor[0] | 0x20));
-  const __m256i second = _mm256_set1_epi8(static_cast<char>(kAnchor[kProbe] | 0x20));
-#define QUENVAR_LOAD(at) _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at))
-#define QUENVAR_IS(x, c) _mm256_cmpeq_epi8(_mm256_or_si256(x, lower), c)
-#define QUENVAR_BITS(low, high)                            \
-  (static_cast<std::uint32_t>(_mm256_movemask_epi8(low)) | \
-   static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32)
-  while (limit - p >= 64) {
-    __m256i counters = _mm256_setzero_si256();
-    const unsigned char* found = nullptr;
-    std::uint64_t after = 0;
-    const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(255, static_cast<std::size_t>(limit - p) / 64);
-    for (; p < stop; p += 64) {
-      _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
-      const __m256i x0 = QUENVAR_LOAD(p), x1 = QUENVAR_LOAD(p + 32);
-      const __m256i n0 = _mm256_cmpeq_epi8(x0, newline), n1 = _mm256_cmpeq_epi8(x1, newline);
-      counters = _mm256_sub_epi8(counters, _mm256_add_epi8(n0, n1));
-      const __m256i c0 =
-          _mm256_and_si256(QUENVAR_IS(x0, first), QUENVAR_IS(QUENVAR_LOAD(p + kProbe), second));
-      const __m256i c1 = _mm256_and_si256(QUENVAR_IS(x1, first),
-                                          QUENVAR_IS(QUENVAR_LOAD(p + 32 + kProbe), second));
-      const __m256i any = _mm256_or_si256(c0, c1);
-      if (_mm256_testz_si256(any, any))
-        continue;
-      for (std::uint64_t mask = QUENVAR_BITS(c0, c1); mask != 0; mask &= mask - 1) {
-        const int at = std::countr_zero(mask);
-        if (mayBeAnchor(p + at)) {
-          found = p + at;
-          after = static_cast<std::uint64_t>(std::popcount(QUENVAR_BITS(n0, n1) >> at));
-          break;
-        }
-      }
-      if (found)
-        break;
-    }
-#undef QUENVAR_LOAD
-#undef QUENVAR_IS
-#undef QUENVAR_BITS
-    const __m256i sums = _mm256_sad_epu8(counters, _mm256_setzero_si256());
-    newlines += static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 0)) +
-                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 1)) +
-                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 2)) +
-                static_cast<std::uint64_t>(_mm256_extract_epi64(sums, 3)) - after;
-    if (found)
-      return found;
-  }
-  return nullptr;
-}
-#endif
-
-// The first place in [from, limit) where the anchor may begin, or nullptr; adds the newlines
-// before it (or before `limit`), from `from` on, to `newlines`, so that the bytes are read only
-// once. Reads up to limit + 8.
-const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit,
-                                std::uint64_t& newlines) {
-  const unsigned char* p = from;
-#if QUENVAR_AVX2
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (const unsigned char* found =
-          avx2 ? anchorBlocksAvx2(p, limit, newlines) : anchorBlocksSse2(p, limit, newlines))
-    return found;
-#elif QUENVAR_SSE2
-  if (const unsigned char* found = anchorBlocksSse2(p, limit, newlines))
-    return found;
-#else
-  // Eight places at a time: a byte of (x | 0x20) ^ c is zero where x is c in either case.
-  for (; limit - p >= 8; p += 8) {
-    const std::uint64_t bytes = load64(p);
-    const std::uint64_t first = (bytes | kLower64) ^ repeated(kAnchor[0] | 0x20);
-    const std::uint64_t second = (load64(p + kProbe) | kLower64) ^ repeated(kAnchor[kProbe] | 0x20);
-    if ((zeroBytes(first) & zeroBytes(second)) != 0) {
-      for (const unsigned char* at = p; at < p + 8; ++at) {
-        if (probed(at) && mayBeAnchor(at)) {
-          newlines += static_cast<std::uint64_t>(std::count(p, at, '\n'));
-          return at;
-        }
-      }
-    }
-    newlines += newlinesIn(bytes);
-  }
-#endif
-  for (; p < limit; ++p) {
-    if (probed(p) && mayBeAnchor(p))
-      return p;
-    newlines += *p == '\n';
-  }
-  return nullptr;
-}
-
-std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
-  std::uint64_t count = 0;
-  for (; p < end; ++p)
-    count += *p == '\n';
-  return count;
-}
-
 // The first host name that begins in [from, to), counting the newlines before it, from `counted`
 // on, into `line`.
 Host nextHost(const unsigned char* data, std::size_t from, std::size_t to, std::size_t& counted,
               std::uint64_t& line) {
-  line += countNewlines(data + counted, data + from);
+  line += static_cast<std::uint64_t>(std::count(data + counted, data + from, '\n'));
   for (const unsigned char* p = data + from;;) {
-    const unsigned char* anchor = findAnchor(p, data + to, line);
+    const unsigned char* anchor = findLetterPair(p, data + to, kProbes, line);
     if (!anchor)
       break;
     counted = static_cast<std::size_t>(anchor - data);
@@ -440,7 +235,7 @@ Host nextHost(const unsigned char* data, std::size_t from, std::size_t to, std::
   counted = to;
   // One whose anchor is past `to`: the bytes between are its own, no newlines.
   for (const unsigned char* anchor = data + to; anchor < data + to + kNameBefore; ++anchor) {
-    if (!probed(anchor) || !mayBeAnchor(anchor))
+    if (!probed(anchor))
       continue;
     if (const Host host = hostAround(anchor, data);
         host.length != 0 && host.start >= from && host.start < to)
