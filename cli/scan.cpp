@@ -210,10 +210,13 @@ Host hostAround(const unsigned char* anchor, const unsigned char* data) {
     const Escape e = escapeAt(after);
     if (!(e.length ? e.c == '/' || e.c == '?' : *after == '/' || *after == '?'))
       continue;
-    const unsigned char* start = mayPrecedeHost(name) ? name : name - h.prefix.size();
-    if (start == name || (spelt(start, h.prefix) && mayPrecedeHost(start)))
-      return {static_cast<std::size_t>(start - data), static_cast<std::size_t>(after - start),
-              e.twice};
+    const unsigned char* start = name - h.prefix.size();
+    if (mayPrecedeHost(name))
+      start = name;
+    else if (h.prefix.empty() || !spelt(start, h.prefix) || !mayPrecedeHost(start))
+      continue;
+    return {static_cast<std::size_t>(start - data), static_cast<std::size_t>(after - start),
+            e.twice};
   }
   return {};
 }
