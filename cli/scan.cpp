@@ -1,11 +1,10 @@
 #include "scan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <span>
 
-#include "simd.h"
+#include "block_scan.h"
 
 namespace quenvar::cli {
 namespace {
@@ -23,11 +22,16 @@ enum : std::uint8_t {
   kQuietInLongName = 128,  // a name too long to be uk or surl
 };
 
+// What a percent escape may stand for besides a character of its own: one that ends a key, or
+// punctuation that ends one at the end of a link. Within a link they are URL characters.
+constexpr int kEncodedEnd = 256;
+constexpr int kEncodedTail = 257;
+
 // RFC 3986's characters without ' ( ) [ and ], so that a quoted attribute, a Markdown link or a
 // forum's [url]...[/url] ends where it should; host names are letters, digits, '-' and '.'.
 // Punctuation that ends a sentence or emphasis right after a link belongs to the text, not to it.
-constexpr std::array<std::uint8_t, 256> kClasses = [] {
-  std::array<std::uint8_t, 256> classes{};
+constexpr std::array<std::uint8_t, 258> kClasses = [] {
+  std::array<std::uint8_t, 258> classes{};
   for (int c = 0; c < 256; ++c) {
     auto among = [c](std::string_view set) {
       return c != 0 && set.find(static_cast<char>(c)) != std::string_view::npos;
@@ -43,6 +47,7 @@ constexpr std::array<std::uint8_t, 256> kClasses = [] {
         (quiet && c != '#' ? kQuietInValue : 0) | (quiet ? kQuietInFragment : 0) |
         (quiet && c != '#' && c != '=' ? kQuietInLongName : 0));
   }
+  classes[kEncodedEnd] = classes[kEncodedTail] = kUrl;
   return classes;
 }();
 
@@ -50,270 +55,196 @@ constexpr bool isHostChar(unsigned char c) {
   return (kClasses[c] & kHost) != 0;
 }
 
-// Whether a host name may begin after `c`, which follows `before`: `c` is no host-name character,
-// or it is a letter or digit after a byte of 0x81 or more, the second byte of a GBK or GB18030
-// character ('-' and '.' never are).
-constexpr bool precedesHost(unsigned char before, unsigned char c) {
-  return !isHostChar(c) || (before >= 0x81 && c != '-' && c != '.');
+constexpr bool isLetter(char c) {
+  return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
 
 constexpr unsigned char lowerCase(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c | 0x20) : c;
 }
 
-// The escapes decoded: %3F %3f %26 %3D %3d %2F %2f %3A %3a %23, &amp; &#38; \u0026 and \/. None
-// contains, after its first byte, a byte that begins one, so they are found the same wherever
-// reading starts.
+constexpr int hexDigit(unsigned char c) {
+  return c >= '0' && c <= '9'                     ? c - '0'
+         : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
+                                                  : -1;
+}
+
+// An escape: what it stands for within a link, the byte it encodes, and its length, 0 when there
+// is none.
+struct Escape {
+  int c = 0;
+  unsigned char byte = 0;
+  std::uint8_t length = 0;
+  bool twice = false;  // percent-encoded twice
+};
+
+// The percent escapes read: ? & = / : # as themselves; a character that ends a key in plain text,
+// by ending one. Letters, digits and the rest of a URL's characters stay as written.
+constexpr int percentMeaning(unsigned char byte) {
+  if (std::string_view("?&=/:#").find(static_cast<char>(byte)) != std::string_view::npos)
+    return byte;
+  if ((kClasses[byte] & kTrailing) != 0)
+    return kEncodedTail;
+  return (kClasses[byte] & kUrl) == 0 || byte == 0 ? kEncodedEnd : -1;
+}
+
+// The escape that begins at `at`: %XX, %25XX, &amp; &#38; \u0026 or \/. None contains, after its
+// first byte, a byte that begins one, so they are found the same wherever reading starts. Reads 6
+// bytes.
+Escape escapeAt(const unsigned char* at) {
+  auto text = [at](std::string_view s) { return std::memcmp(at, s.data(), s.size()) == 0; };
+  if (at[0] == '%') {
+    for (const bool twice : {true, false}) {
+      const unsigned char* x = twice ? at + 3 : at + 1;
+      if (twice && !text("%25"))
+        continue;
+      const int high = hexDigit(x[0]), low = hexDigit(x[1]);
+      if (high < 0 || low < 0)
+        continue;
+      const auto byte = static_cast<unsigned char>(high * 16 + low);
+      if (const int c = percentMeaning(byte); c >= 0)
+        return {c, byte, static_cast<std::uint8_t>(twice ? 5 : 3), twice};
+    }
+    return {};
+  }
+  if (text("&amp;") || text("&#38;"))
+    return {'&', '&', 5};
+  if (text("\\u0026"))
+    return {'&', '&', 6};
+  if (text("\\/"))
+    return {'/', '/', 2};
+  return {};
+}
+
 constexpr bool beginsEscape(unsigned char b) {
   return b == '%' || b == '&' || b == '\\';
 }
 
-// The character an escape stands for once `byte` ends it; 0 while it goes on; -1 when the bytes
-// are not an escape.
-int escapeAfter(const std::array<unsigned char, 6>& sofar, std::size_t length, unsigned char byte) {
-  switch (sofar[0]) {
-    case '%':
-      if (length == 1)
-        return byte == '2' || byte == '3' ? 0 : -1;
-      if (sofar[1] == '2')
-        return byte == 'F' || byte == 'f' ? '/' : byte == '6' ? '&' : byte == '3' ? '#' : -1;
-      return byte == 'F' || byte == 'f'   ? '?'
-             : byte == 'D' || byte == 'd' ? '='
-             : byte == 'A' || byte == 'a' ? ':'
-                                          : -1;
-    case '&': {
-      if (length == 1)
-        return byte == 'a' || byte == '#' ? 0 : -1;
-      const std::string_view text = sofar[1] == '#' ? "&#38;" : "&amp;";
-      return byte != text[length] ? -1 : length + 1 == text.size() ? '&' : 0;
-    }
-    default: {  // a backslash
-      if (length == 1)
-        return byte == '/' ? '/' : byte == 'u' ? 0 : -1;
-      constexpr std::string_view text = "\\u0026";
-      return byte != text[length] ? -1 : length + 1 == text.size() ? '&' : 0;
+// The longest run of letters (with the dots between them) that every host name holds, here
+// called the anchor: the block scan looks for it.
+constexpr std::string_view kAnchor = [] {
+  const std::string_view first = kHostNames[0].name;
+  std::string_view best;
+  for (std::size_t at = 0; at < first.size(); ++at) {
+    for (std::size_t length = first.size() - at; length > best.size(); --length) {
+      const std::string_view part = first.substr(at, length);
+      if (std::all_of(std::begin(kHostNames), std::end(kHostNames),
+                      [part](const HostName& h) { return h.name.find(part) != h.name.npos; })) {
+        best = part;
+        break;
+      }
     }
   }
-}
+  while (!best.empty() && !isLetter(best.front()))
+    best.remove_prefix(1);
+  return best;
+}();
+// Its first byte and the one this far on, in either case, are what the block scan looks for.
+constexpr std::size_t kProbe = std::min<std::size_t>(4, kAnchor.size() - 1);
+static_assert(kAnchor.size() >= 2 && isLetter(kAnchor[0]) && isLetter(kAnchor[kProbe]),
+              "host names need letters in common");
 
-// A host name is "pan" or "yun", ".baidu.com" and '/' or '?', maybe written as an escape; "www."
-// may come before. Every one therefore spells "baidu", here called its anchor.
-constexpr std::size_t kAnchorOffset = 4;  // "pan."
-// How far before its anchor a host name may begin: "www.pan.". One that would begin before what
-// the character machine has read is left to that machine.
-constexpr std::size_t kNameBefore = 8;
-// And after its first byte: "baidu.com" and the longest escape for the '/' or '?'.
-constexpr std::size_t kWindowAfter = 9 + 3;
-// The block scan looks at anchors that leave this many bytes to the end of the piece.
-constexpr std::size_t kSearchMargin = 32;
-static_assert(kSearchMargin >= 16 + 4 && kSearchMargin >= kWindowAfter);
-// Read one by one at the start of a piece: whatever the previous piece left begun ends by then.
-constexpr std::size_t kHeadBytes = 24;
-static_assert(kHeadBytes >= 17 + 3);
-// And at its end, so that the machine's state is exact when the piece ends: a host name whose
-// anchor the block scan did not look at begins at most kSearchMargin + 8 bytes from the end.
-constexpr std::size_t kTailBytes = kSearchMargin + 8 + 6 + 2;
-
-std::uint64_t load64(const unsigned char* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
+constexpr std::size_t anchorOffset(const HostName& h) {
+  return h.name.find(kAnchor);
 }
-constexpr std::uint64_t bytes64(const char (&text)[9]) {
-  return std::bit_cast<std::uint64_t>(
-      std::array<char, 8>{text[0], text[1], text[2], text[3], text[4], text[5], text[6], text[7]});
+template <typename F>
+constexpr std::size_t mostOf(F f) {
+  std::size_t most = 0;
+  for (const HostName& h : kHostNames)
+    most = std::max(most, f(h));
+  return most;
 }
-constexpr std::uint64_t kLower64 = 0x2020202020202020ull;
+// How far before its anchor a host name may begin, and how far after its first byte it ends.
+constexpr std::size_t kNameBefore =
+    mostOf([](auto& h) { return h.prefix.size() + anchorOffset(h); });
+constexpr std::size_t kNameAfter = mostOf([](auto& h) { return h.name.size() - anchorOffset(h); });
+// The longest escape, and the longest of '/' or '?'.
+constexpr std::size_t kLongestEscape = 6, kLongestSlash = 5;
+// A place is read with this many bytes before and after it at hand: an escape or a host name
+// that begins there, and the escape and byte before one.
+constexpr std::size_t kLookbehind = kNameBefore + kLongestEscape;
+constexpr std::size_t kLookahead =
+    std::max(kNameBefore + kNameAfter + kLongestSlash, kLongestEscape) + 1;
 
-// Whether the bytes around an anchor may be a host name; case is folded loosely, so a few other
-// bytes pass too, and hostNameAround or the character machine decides. Reads from anchor - 4 to
-// anchor + 9.
-inline bool mayBeHost(const unsigned char* anchor) {
-  const std::uint64_t before = load64(anchor - kAnchorOffset) | kLower64;
-  const std::uint64_t after = load64(anchor + 1) | kLower64;
-  const unsigned char next = anchor[9];
-  return (before == bytes64("pan.baid") || before == bytes64("yun.baid")) &&
-         after == bytes64("aidu.com") && (next == '/' || next == '?' || beginsEscape(next));
+constexpr LetterPair kProbes = {static_cast<unsigned char>(kAnchor[0] | 0x20),
+                                static_cast<unsigned char>(kAnchor[kProbe] | 0x20), kProbe};
+inline bool probed(const unsigned char* at) {
+  return (at[0] | 0x20) == kProbes.first && (at[kProbe] | 0x20) == kProbes.second;
 }
 
 // Whether `text` is there, letters in either case.
 bool spelt(const unsigned char* at, std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (lowerCase(at[i]) != static_cast<unsigned char>(text[i]))
+    if (lowerCase(at[i]) != static_cast<unsigned char>(text[i] | (isLetter(text[i]) ? 0x20 : 0)))
       return false;
   }
   return true;
 }
 
-// What the escape [at, at + length) stands for, or -1.
-int escapeIn(const unsigned char* at, std::size_t length) {
-  if (!beginsEscape(at[0]))
-    return -1;
-  std::array<unsigned char, 6> sofar{at[0]};
-  for (std::size_t i = 1; i < length; ++i) {
-    const int decoded = escapeAfter(sofar, i, at[i]);
-    if (decoded != 0)
-      return i + 1 == length ? decoded : -1;
-    sofar[i] = at[i];
-  }
-  return -1;
-}
-
-// Whether a host name may begin at `at`: the character before is not part of one. A letter or
-// digit right after a byte of 0x81 or more is taken for the second byte of a GBK or GB18030
-// character (many have one), as in "盤pan.baidu.com". An escape ending there is found from its
-// bytes alone: none begins inside another. Reads 6 bytes back.
+// Whether a host name may begin at `at`: the character before is none of a host name's. A letter
+// or digit right after a byte of 0x81 or more is taken for the second byte of a GBK or GB18030
+// character (many have one), as in "盤pan.baidu.com"; '-' and '.' never are. An escape ending there
+// is found from its bytes alone. Reads 6 bytes back.
 bool mayPrecedeHost(const unsigned char* at) {
-  return precedesHost(at[-2], at[-1]) || escapeIn(at - 3, 3) > 0 || escapeIn(at - 6, 6) > 0;
+  for (const std::size_t length : {3, 5, 6}) {
+    if (const Escape e = escapeAt(at - length); e.length == length)
+      return !isHostChar(e.byte);
+  }
+  return !isHostChar(at[-1]) || (at[-2] >= 0x81 && at[-1] != '-' && at[-1] != '.');
 }
 
-// Whether the character at `at` is '/' or '?', maybe as an escape. Reads 3 bytes.
-bool mayFollowHost(const unsigned char* at) {
-  const int c = at[0] == '%' ? escapeIn(at, 3) : at[0] == '\\' ? escapeIn(at, 2) : at[0];
-  return c == '/' || c == '?';
-}
-
-struct HostName {
-  std::size_t before = 0;  // how far before the anchor it begins
+struct Host {
+  std::size_t start = 0;
   std::size_t length = 0;  // 0 when there is none
+  bool twice = false;      // its '/' or '?' is percent-encoded twice
 };
 
 // The host name an anchor belongs to, judged from the bytes around it: the characters of a host
-// name are never part of an escape. Reads from anchor - 14 to anchor + 12.
-HostName hostNameAround(const unsigned char* anchor) {
-  if (!(spelt(anchor - 4, "pan.") || spelt(anchor - 4, "yun.")) || !spelt(anchor, "baidu.com") ||
-      !mayFollowHost(anchor + 9))
-    return {};
-  if (mayPrecedeHost(anchor - 4))
-    return {4, 13};
-  if (spelt(anchor - 8, "www.") && mayPrecedeHost(anchor - 8))
-    return {8, 17};
+// name are never part of an escape. Reads kLookbehind bytes back and kLookahead on.
+Host hostAround(const unsigned char* anchor, const unsigned char* data) {
+  for (const HostName& h : kHostNames) {
+    const unsigned char* name = anchor - anchorOffset(h);
+    if (!spelt(name, h.name))
+      continue;
+    const unsigned char* after = name + h.name.size();
+    const Escape e = escapeAt(after);
+    if (!(e.length ? e.c == '/' || e.c == '?' : *after == '/' || *after == '?'))
+      continue;
+    const unsigned char* start = name - h.prefix.size();
+    if (mayPrecedeHost(name))
+      start = name;
+    else if (h.prefix.empty() || !spelt(start, h.prefix) || !mayPrecedeHost(start))
+      continue;
+    return {static_cast<std::size_t>(start - data), static_cast<std::size_t>(after - start),
+            e.twice};
+  }
   return {};
 }
 
-#if !QUENVAR_SSE2
-// 0x80 in each byte of x that is zero.
-constexpr std::uint64_t zeroBytes(std::uint64_t x) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-// How many bytes of x are '\n': the bytes of a multiplication add them up, where a popcount
-// without the instruction would take a dozen steps.
-constexpr std::uint64_t newlinesIn(std::uint64_t x) {
-  return ((zeroBytes(x ^ bytes64("\n\n\n\n\n\n\n\n")) >> 7) * 0x0101010101010101ull) >> 56;
-}
-#endif
-
-// The first anchor in [from, limit) that may be a host name, or nullptr; adds the newlines before
-// it (or before `limit`), from `from` on, to `newlines`, so that the bytes are read only once.
-// Reads up to limit + 20 and back to from - 4.
-const unsigned char* findAnchor(const unsigned char* from, const unsigned char* limit,
-                                std::uint64_t& newlines) {
-  const unsigned char* p = from;
-#if QUENVAR_SSE2
-  // 'b' and the 'u' four bytes on, in either case, sixty-four places at a time: rare in any
-  // text. Newlines go to sixteen byte counters, added up before any can overflow.
-  const __m128i lower = _mm_set1_epi8(0x20);
-  const __m128i b = _mm_set1_epi8('b');
-  const __m128i u = _mm_set1_epi8('u');
-  const __m128i newline = _mm_set1_epi8('\n');
-  auto load = [](const unsigned char* at) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-  };
-  auto candidates = [&](const unsigned char* at, __m128i first) {
-    return _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, lower), b),
-                         _mm_cmpeq_epi8(_mm_or_si128(load(at + 4), lower), u));
-  };
-  auto bits = [](__m128i m0, __m128i m1, __m128i m2, __m128i m3) {
-    std::uint64_t mask = 0;
-    int shift = 0;
-    for (const __m128i m : {m0, m1, m2, m3}) {
-      mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
-      shift += 16;
-    }
-    return mask;
-  };
-  while (limit - p >= 64) {
-    __m128i counters = _mm_setzero_si128();
-    const unsigned char* found = nullptr;
-    std::uint64_t after = 0;  // newlines of the last block from the anchor on
-    const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(63, static_cast<std::size_t>(limit - p) / 64);
-    for (; p < stop; p += 64) {
-      const __m128i x0 = load(p), x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
-      const __m128i n0 = _mm_cmpeq_epi8(x0, newline), n1 = _mm_cmpeq_epi8(x1, newline),
-                    n2 = _mm_cmpeq_epi8(x2, newline), n3 = _mm_cmpeq_epi8(x3, newline);
-      counters = _mm_sub_epi8(_mm_sub_epi8(counters, _mm_add_epi8(n0, n1)), _mm_add_epi8(n2, n3));
-      const __m128i c0 = candidates(p, x0), c1 = candidates(p + 16, x1),
-                    c2 = candidates(p + 32, x2), c3 = candidates(p + 48, x3);
-      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(c0, c1), _mm_or_si128(c2, c3))) == 0)
-        continue;
-      for (std::uint64_t mask = bits(c0, c1, c2, c3); mask != 0; mask &= mask - 1) {
-        const int at = std::countr_zero(mask);
-        if (mayBeHost(p + at)) {
-          found = p + at;
-          after = static_cast<std::uint64_t>(std::popcount(bits(n0, n1, n2, n3) >> at));
-          break;
-        }
-      }
-      if (found)
-        break;
-    }
-    const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
-    newlines += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
-                static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8))) - after;
-    if (found)
-      return found;
+// The first host name that begins in [from, to), counting the newlines before it, from `counted`
+// on, into `line`.
+Host nextHost(const unsigned char* data, std::size_t from, std::size_t to, std::size_t& counted,
+              std::uint64_t& line) {
+  line += static_cast<std::uint64_t>(std::count(data + counted, data + from, '\n'));
+  for (const unsigned char* p = data + from;;) {
+    const unsigned char* anchor = findLetterPair(p, data + to, kProbes, line);
+    if (!anchor)
+      break;
+    counted = static_cast<std::size_t>(anchor - data);
+    if (const Host host = hostAround(anchor, data); host.length != 0 && host.start >= from)
+      return host;
+    p = anchor + 1;  // a letter: no newline
   }
-#else
-  // Eight places at a time: a byte of (x | 0x20) ^ c is zero where x is c in either case.
-  for (; limit - p >= 8; p += 8) {
-    const std::uint64_t bytes = load64(p);
-    const std::uint64_t first = (bytes | kLower64) ^ bytes64("bbbbbbbb");
-    const std::uint64_t fifth = (load64(p + 4) | kLower64) ^ bytes64("uuuuuuuu");
-    if ((zeroBytes(first) & zeroBytes(fifth)) != 0) {
-      for (const unsigned char* anchor = p; anchor < p + 8; ++anchor) {
-        if ((anchor[0] | 0x20) == 'b' && (anchor[4] | 0x20) == 'u' && mayBeHost(anchor)) {
-          newlines += static_cast<std::uint64_t>(std::count(p, anchor, '\n'));
-          return anchor;
-        }
-      }
-    }
-    newlines += newlinesIn(bytes);
+  counted = to;
+  // One whose anchor is past `to`: the bytes between are its own, no newlines.
+  for (const unsigned char* anchor = data + to; anchor < data + to + kNameBefore; ++anchor) {
+    if (!probed(anchor))
+      continue;
+    if (const Host host = hostAround(anchor, data);
+        host.length != 0 && host.start >= from && host.start < to)
+      return host;
   }
-#endif
-  for (; p < limit; ++p) {
-    if ((p[0] | 0x20) == 'b' && (p[4] | 0x20) == 'u' && mayBeHost(p))
-      return p;
-    newlines += *p == '\n';
-  }
-  return nullptr;
-}
-
-std::uint64_t countNewlines(const unsigned char* p, const unsigned char* end) {
-  std::uint64_t count = 0;
-#if QUENVAR_SSE2
-  // Into sixteen byte counters, added up before any can overflow.
-  const __m128i newline = _mm_set1_epi8('\n');
-  const __m128i zero = _mm_setzero_si128();
-  while (end - p >= 16) {
-    const std::size_t blocks = std::min<std::size_t>(255, static_cast<std::size_t>(end - p) / 16);
-    __m128i counters = zero;
-    for (std::size_t i = 0; i < blocks; ++i, p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      counters = _mm_sub_epi8(counters, _mm_cmpeq_epi8(bytes, newline));
-    }
-    const __m128i sums = _mm_sad_epu8(counters, zero);
-    count += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
-             static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  }
-#else
-  for (; end - p >= 8; p += 8)
-    count += newlinesIn(load64(p));
-#endif
-  for (; p < end; ++p)
-    count += *p == '\n';
-  return count;
+  return {};
 }
 
 // Asks for a cache line without waiting for it.
@@ -362,24 +293,17 @@ void LinkScanner::feed(const unsigned char* data, std::size_t size) {
     feedUtf16(data, size);
 }
 
-// Ends the link being read where the input or a host name cuts it: an escape begun there stands
-// for its bytes.
-void LinkScanner::endLinkHere() {
-  const std::size_t held = escapeLength_;
-  escapeLength_ = 0;
-  for (std::size_t i = 0; i < held && inLink_; ++i)
-    emit<false>(escape_[i]);
-  if (inLink_)
-    endLink();
-}
-
 void LinkScanner::finish() {
   if (encoding_ == Encoding::Undecided) {
     encoding_ = Encoding::Bytes;
     scanBytes(start_.data(), startLength_);
   }
-  // An escape cut short by the end stands for its bytes.
-  endLinkHere();
+  // The last places, with zeros after them.
+  std::array<unsigned char, 2 * kOverlap> last{};
+  std::copy(carry_.begin(), carry_.end(), last.begin());
+  scan(last.data(), kOverlap - kLookahead, kOverlap);
+  if (inLink_)
+    endLink();
 }
 
 void LinkScanner::feedUtf16(const unsigned char* data, std::size_t size) {
@@ -409,80 +333,57 @@ void LinkScanner::feedUtf16(const unsigned char* data, std::size_t size) {
   scanBytes(bytes.data(), count);
 }
 
+// Each place is read once kLookahead bytes after it have come: those kLookahead before the end of
+// the last piece together with the first of this one, in a copy, and the rest where it lies.
 void LinkScanner::scanBytes(const unsigned char* data, std::size_t size) {
-  data_ = data;
-  counted_ = 0;
-  // The first bytes may finish what the last piece began: they are read one by one.
-  std::size_t at = 0;
-  const std::size_t head = std::min(size, kHeadBytes);
-  while (at < head)
-    stepAt(at++);
-  bool recentKnown = true;  // recent_ holds the characters before `at`
-  const std::size_t limit = size >= kSearchMargin ? size - kSearchMargin : 0;
-  std::size_t from = std::min(size, kAnchorOffset);
-  line_ += countNewlines(data, data + from);
-  counted_ = from;
-  while (const unsigned char* found =
-             from < limit ? findAnchor(data + from, data + limit, line_) : nullptr) {
-    const std::size_t anchor = static_cast<std::size_t>(found - data);
-    // The anchor's own byte is a 'b'.
-    from = counted_ = anchor + 1;
-    if (recentKnown && anchor < at + kNameBefore) {
-      // Near what was read one by one: read on the same way past the host name, if it is one.
-      while (at < anchor + kWindowAfter)
-        stepAt(at++);
-      continue;
+  static_assert(kOverlap >= kLookbehind + kLookahead);
+  const std::size_t head = std::min(size, kOverlap);
+  std::array<unsigned char, 2 * kOverlap> seam;
+  std::copy(carry_.begin(), carry_.end(), seam.begin());
+  std::copy(data, data + head, seam.begin() + kOverlap);
+  scan(seam.data(), kOverlap - kLookahead, kOverlap + head - kLookahead);
+  if (size > head)
+    scan(data, head - kLookahead, size - kLookahead);
+  std::copy(seam.begin() + head, seam.begin() + head + kOverlap, carry_.begin());
+  if (size > head)
+    std::copy(data + size - kOverlap, data + size, carry_.begin());
+  // What the bytes so far settle is read at once, so that a sharer typed at a terminal shows as
+  // its line ends: up to the last byte that ends any link, which no escape or host name spans.
+  for (std::size_t end = kOverlap; end > kOverlap - kLookahead + overrun_; --end) {
+    const unsigned char byte = carry_[end - 1];
+    if ((kClasses[byte] & kUrl) == 0 && byte != '\\') {
+      std::array<unsigned char, 2 * kOverlap> padded{};
+      std::copy(carry_.begin(), carry_.end(), padded.begin());
+      const std::size_t from = kOverlap - kLookahead;
+      scan(padded.data(), from, end);
+      overrun_ += end - from;
+      break;
     }
-    const HostName host = hostNameAround(found);
+  }
+}
+
+// Reads the places [from, to) of `data`, which holds kLookbehind bytes before them and
+// kLookahead after.
+void LinkScanner::scan(const unsigned char* data, std::size_t from, std::size_t to) {
+  std::size_t at = from + overrun_;
+  counted_ = at;
+  while (at < to) {
+    const Host host = nextHost(data, at, to, counted_, line_);
+    if (inLink_)
+      at = readLink(data, at, host.length != 0 ? host.start : to);
     if (host.length == 0)
-      continue;
+      break;
     // Whatever came before ends where the host name begins.
-    readQuietly(data, at, anchor - host.before);
-    at = anchor - host.before;
-    // An escape cut short by the host name stands for its bytes.
-    endLinkHere();
-    startLink(at);
-    at += host.length;
-    recentKnown = false;
+    if (inLink_)
+      endLink();
+    startLink(host.twice);
+    at = host.start + host.length;
   }
-  if (from < limit)
-    counted_ = limit;  // findAnchor counted the newlines up to there
-  // The last bytes are read one by one, so that the state is exact when the next piece comes;
-  // no host name begins within six bytes of where that starts.
-  const std::size_t tail = size - std::min(size, kTailBytes);
-  if (tail > at) {
-    readQuietly(data, at, tail);
-    at = tail;
-    recentKnown = false;
-  }
-  if (!recentKnown)
-    forgetRecent();
-  while (at < size)
-    stepAt(at++);
-  line_ += countNewlines(data + counted_, data + size);
+  overrun_ = at > to ? at - to : 0;
 }
 
-// Reads one byte with the full machine, which may find a host name there.
-inline void LinkScanner::stepAt(std::size_t at) {
-  at_ = at;
-  step<true>(data_[at]);
-}
-
-// The line of a host name at `at` in the piece. Lines are counted once, up to counted_; a
-// place before that is always in the host name that holds counted_, which has no newline.
-std::uint64_t LinkScanner::lineAt(std::size_t at) const {
-  return at > counted_ ? line_ + countNewlines(data_ + counted_, data_ + at) : line_;
-}
-
-// Reads [at, end), where no host name begins: the rest of a link, without watching for one.
-void LinkScanner::readQuietly(const unsigned char* data, std::size_t at, std::size_t end) {
-  if (inLink_)
-    readLink(data, at, end);
-  if (!inLink_)
-    escapeLength_ = 0;
-}
-
-// Reads the link in [at, end) until it ends; returns where it did, or `end`.
+// Reads the link in [at, end) until it ends; returns where it did, or `end`, or past it when an
+// escape runs over.
 std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std::size_t end) {
   while (at < end && inLink_) {
     if (const std::uint8_t quiet = quietClass(); quiet != 0) {
@@ -490,7 +391,7 @@ std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std
         ++at;
       if (at == end)
         break;
-    } else if (link_.inName && escapeLength_ == 0) {
+    } else if (link_.inName) {
       // A name's first characters, kept as queryChar keeps them, until it is too long to matter.
       Link& l = link_;
       while (at < end && (kClasses[data[at]] & kQuietInLongName) != 0 && l.nameEnd <= 4) {
@@ -503,7 +404,7 @@ std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std
       }
       if (at == end || l.nameEnd > 4)
         continue;
-    } else if (link_.inUserKey && link_.valueDigits && !link_.valueTail && escapeLength_ == 0) {
+    } else if (link_.inUserKey && link_.valueDigits && !link_.valueTail) {
       // The digits of a key, the most of a link that matters.
       while (at < end && (kClasses[data[at]] & kDigit) != 0 &&
              link_.valueLength < kMaxUserKeyDigits)
@@ -511,15 +412,23 @@ std::size_t LinkScanner::readLink(const unsigned char* data, std::size_t at, std
       if (at == end)
         break;
     }
-    step<false>(data[at++]);
+    const unsigned char byte = data[at];
+    // An escape encoded twice stands for a character that shapes the link only in a link encoded
+    // twice; elsewhere it is read as written.
+    if (const Escape e = beginsEscape(byte) ? escapeAt(data + at) : Escape();
+        e.length != 0 && (!e.twice || link_.twice || e.c > 255)) {
+      linkChar(e.c);
+      at += e.length;
+    } else {
+      linkChar(byte);
+      ++at;
+    }
   }
   return at;
 }
 
 // The class of the characters that change nothing where the link is, or 0.
 std::uint8_t LinkScanner::quietClass() const {
-  if (escapeLength_ != 0)
-    return 0;
   if (link_.hasKey)  // then only the link's end matters
     return kQuietInFragment;
   switch (link_.part) {
@@ -535,85 +444,15 @@ std::uint8_t LinkScanner::quietClass() const {
   return 0;
 }
 
-template <bool kWatchHosts>
-void LinkScanner::step(unsigned char byte) {
-  if (escapeLength_ != 0)
-    continueEscape<kWatchHosts>(byte);
-  else if (beginsEscape(byte))
-    escape_[escapeLength_++] = byte;
-  else
-    emit<kWatchHosts>(byte);
-}
-
-template <bool kWatchHosts>
-void LinkScanner::continueEscape(unsigned char byte) {
-  const int decoded = escapeAfter(escape_, escapeLength_, byte);
-  if (decoded == 0) {
-    escape_[escapeLength_++] = byte;
-    return;
-  }
-  const std::size_t held = escapeLength_;
-  escapeLength_ = 0;
-  if (decoded > 0) {
-    emit<kWatchHosts>(static_cast<unsigned char>(decoded));
-    return;
-  }
-  // Not an escape: the bytes stand for themselves, and only the last may begin another.
-  for (std::size_t i = 0; i < held; ++i)
-    emit<kWatchHosts>(escape_[i]);
-  step<kWatchHosts>(byte);
-}
-
-template <bool kWatchHosts>
-void LinkScanner::emit(unsigned char c) {
-  if (kWatchHosts && (c == '/' || c == '?') && hostNameBefore() != 0) {
-    if (inLink_) {
-      link_ = beforeHost_;
-      endLink();
-    }
-    startLink(at_);
-  }
-  if (kWatchHosts)
-    recent_[recentEnd_++ % kRecent] = lowerCase(c);
-  if (inLink_)
-    linkChar<kWatchHosts>(c);
-}
-
-// The length of the host name the latest characters end with, or 0.
-std::size_t LinkScanner::hostNameBefore() const {
-  auto back = [this](std::size_t n) { return recent_[(recentEnd_ - n) % kRecent]; };
-  constexpr std::string_view kDomain = ".baidu.com";
-  for (std::size_t i = 0; i < kDomain.size(); ++i) {
-    if (back(1 + i) != static_cast<unsigned char>(kDomain[kDomain.size() - 1 - i]))
-      return 0;
-  }
-  const unsigned char a = back(13), b = back(12), c = back(11);
-  if (!((a == 'p' && b == 'a' && c == 'n') || (a == 'y' && b == 'u' && c == 'n')))
-    return 0;
-  if (precedesHost(back(15), back(14)))
-    return 13;
-  if (back(14) == '.' && back(15) == 'w' && back(16) == 'w' && back(17) == 'w' &&
-      precedesHost(back(19), back(18)))
-    return 17;
-  return 0;
-}
-
-// What was before is not known: as if it were part of a host name, so that no host name is seen
-// to begin right after it. Host names whose anchors the block scan saw are decided already.
-void LinkScanner::forgetRecent() {
-  recent_.fill('-');
-}
-
-void LinkScanner::startLink(std::size_t at) {
+void LinkScanner::startLink(bool twice) {
   inLink_ = true;
-  linkLine_ = lineAt(at);
+  linkLine_ = line_;
   link_ = Link();
+  link_.twice = twice;
 }
 
-template <bool kWatchHosts>
-void LinkScanner::linkChar(unsigned char c) {
-  const std::uint8_t classes = kClasses[c];
-  if ((classes & kUrl) == 0) {
+void LinkScanner::linkChar(int c) {
+  if ((kClasses[c] & kUrl) == 0) {
     endLink();
     return;
   }
@@ -633,11 +472,9 @@ void LinkScanner::linkChar(unsigned char c) {
     case Part::Fragment:
       break;
   }
-  if (kWatchHosts && (classes & kHost) == 0)
-    beforeHost_ = link_;
 }
 
-void LinkScanner::queryChar(unsigned char c) {
+void LinkScanner::queryChar(int c) {
   Link& l = link_;
   const std::uint8_t classes = kClasses[c];
   if (c == '&' || c == '#') {
@@ -658,7 +495,7 @@ void LinkScanner::queryChar(unsigned char c) {
       l.valueLength = 0;
     } else {
       if (l.nameLength < l.name.size())
-        l.name[l.nameLength] = c;
+        l.name[l.nameLength] = c > 255 ? '%' : static_cast<unsigned char>(c);
       l.nameLength = static_cast<std::uint8_t>(std::min(l.nameLength + 1, 5));
       if ((classes & kTrailing) == 0)
         l.nameEnd = l.nameLength;
@@ -666,8 +503,10 @@ void LinkScanner::queryChar(unsigned char c) {
   } else if (l.inUserKey) {
     if ((classes & kDigit) != 0 && !l.valueTail && l.valueLength < kMaxUserKeyDigits)
       value_[l.valueLength++] = static_cast<char>(c);
-    else if ((classes & kTrailing) != 0)
+    else if ((classes & kTrailing) != 0 || c == kEncodedTail)
       l.valueTail = true;
+    else if (c == kEncodedEnd)
+      endParameter(true);  // as where the link ends
     else
       l.valueDigits = false;
   }

@@ -1,16 +1,20 @@
 // Finds the sharers named by share links in arbitrary text (forum threads, chat exports, saved
 // pages, link lists), read in pieces of any size, in constant memory and at several GB/s: a
-// block scan skips to the rare places where "baidu" is spelt, and only the links found there are
-// read character by character.
+// block scan skips to the rare places where the host names' common part is spelt, and only the
+// links found there are read character by character.
 //
-// A link begins at pan.baidu.com or yun.baidu.com (any case, "www." allowed, any scheme or none)
-// followed by '/' or '?', where no host-name character comes just before (a letter or digit
-// after a byte of 0x81 or more ends a GBK character and counts as none), and runs over URL
-// characters (RFC 3986's without ' ( ) [ ]) up to the next such host name; punctuation at its
-// end (. , ; : ! ? * _ ~) is not part of it. Its first query parameter uk of 1 to 20 digits is
-// its sharer; without one, a path that begins /s/ or a parameter surl makes it a keyless share
-// link. &amp; &#38; \u0026 \/ and the percent escapes of ? & = / : # are read as those
-// characters, and UTF-16 with a byte-order mark as its ASCII.
+// A link begins at one of kHostNames (any case, its prefix allowed, any scheme or none) followed
+// by '/' or '?', where no host-name character comes just before (a letter or digit after a byte
+// of 0x81 or more ends a GBK character and counts as none), and runs over URL characters (RFC
+// 3986's without ' ( ) [ ]) up to the next such host name; punctuation at its end
+// (. , ; : ! ? * _ ~) is not part of it. Its first query parameter uk of 1 to 20 digits is its
+// sharer; without one, a path that begins /s/ or a parameter surl makes it a keyless share link.
+// &amp; &#38; \u0026 \/ and the percent escapes of ? & = / : # are read as those characters, and
+// UTF-16 with a byte-order mark as its ASCII. A percent escape of a character that ends a key in
+// plain text (one outside a URL's, or that punctuation) ends the key as that character would. An
+// escape may be percent-encoded again (%253F, %2522): a link whose host name is followed by such
+// a '/' or '?' reads those as the characters too; others read them as written, except that they
+// end a key.
 #pragma once
 
 #include <array>
@@ -24,6 +28,17 @@ namespace quenvar::cli {
 
 // The longest user key taken from a link, in digits.
 inline constexpr std::size_t kMaxUserKeyDigits = 20;
+
+// The hosts of share links, each with what may be written before it. Every name must share a run
+// of letters with the others: the block scan looks for that.
+struct HostName {
+  std::string_view name;
+  std::string_view prefix;
+};
+inline constexpr HostName kHostNames[] = {
+    {"pan.baidu.com", "www."},
+    {"yun.baidu.com", "www."},
+};
 
 // One input, from its first byte to its end. A new input needs a new scanner.
 class LinkScanner {
@@ -69,30 +84,16 @@ class LinkScanner {
   void finish();
   void feedUtf16(const unsigned char* data, std::size_t size);
   void scanBytes(const unsigned char* data, std::size_t size);
-  void stepAt(std::size_t at);
-  std::uint64_t lineAt(std::size_t at) const;
-  void readQuietly(const unsigned char* data, std::size_t at, std::size_t end);
+  void scan(const unsigned char* data, std::size_t from, std::size_t to);
   std::size_t readLink(const unsigned char* data, std::size_t at, std::size_t end);
   std::uint8_t quietClass() const;
 
-  // One byte, one escape, one character. Host names are watched for only near an anchor.
-  template <bool kWatchHosts>
-  void step(unsigned char byte);
-  template <bool kWatchHosts>
-  void continueEscape(unsigned char byte);
-  template <bool kWatchHosts>
-  void emit(unsigned char c);
-  std::size_t hostNameBefore() const;
-  void forgetRecent();
-
-  void startLink(std::size_t at);
-  template <bool kWatchHosts>
-  void linkChar(unsigned char c);
-  void queryChar(unsigned char c);
+  void startLink(bool twice);
+  void linkChar(int c);
+  void queryChar(int c);
   void startParameter();
   void endParameter(bool linkEnds);
   void endLink();
-  void endLinkHere();
 
   LinkSink sink_;
 
@@ -103,28 +104,20 @@ class LinkScanner {
   bool oddByteHeld_ = false;  // UTF-16: the first byte of a unit split between pieces
   unsigned char oddByte_ = 0;
 
-  // An escape begun but not finished: its bytes so far.
-  std::array<unsigned char, 6> escape_{};
-  std::uint8_t escapeLength_ = 0;
-
-  // The latest characters, letters in lower case, to recognise a host name once the character
-  // after it arrives; zeros stand for the start of the input, which may precede a host name, and
-  // '-' for characters skipped, which may not.
-  static constexpr std::size_t kRecent = 32;
-  std::array<unsigned char, kRecent> recent_{};
-  std::uint32_t recentEnd_ = 0;
-
-  // The piece being read, the byte the full machine is at, and the line after the newlines
-  // before counted_.
-  const unsigned char* data_ = nullptr;
-  std::size_t at_ = 0;
-  std::size_t counted_ = 0;
-  std::uint64_t line_ = 1;
+  // The last bytes so far: a place is read once the bytes around it have come, so the end of
+  // each piece is read with the start of the next. Zeros stand for the start and the end of the
+  // input.
+  static constexpr std::size_t kOverlap = 40;
+  std::array<unsigned char, kOverlap> carry_{};
+  std::size_t overrun_ = 0;  // how far the last read went past its end, into a host name or escape
+  std::size_t counted_ = 0;  // newlines are counted up to here, in the piece being read
+  std::uint64_t line_ = 1;   // the line at counted_
   std::uint64_t keyless_ = 0;
 
   // The link being read, as far as it decides the link's outcome.
   struct Link {
     Part part = Part::Path;
+    bool twice = false;           // twice-encoded escapes are read as their characters
     std::uint8_t pathLength = 0;  // up to 3: enough to tell "/s/"
     bool sharePath = true;        // the path so far matches the start of "/s/"
     bool surl = false;
@@ -142,11 +135,7 @@ class LinkScanner {
   bool inLink_ = false;
   std::uint64_t linkLine_ = 0;
   Link link_;
-  // The link as it was after its last character that cannot be in a host name: a host name is
-  // only recognised once the character after it arrives, and then the link ends where it began.
-  Link beforeHost_;
-  // The digits of the current value, and the first key. They stay out of the copy above: a host
-  // name has no digits, so none are added between the copy and the host name's end.
+  // The digits of the current value, and the first key.
   std::array<char, kMaxUserKeyDigits> value_{};
   std::array<char, kMaxUserKeyDigits> key_{};
   std::uint8_t keyLength_ = 0;

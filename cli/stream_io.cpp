@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -87,8 +88,31 @@ class FdSource : public Source {
  public:
   explicit FdSource(int fd, bool owned) : fd_(fd), owned_(owned) { interactive = isatty(fd) != 0; }
   ~FdSource() override {
+    unmap();
     if (owned_)
       close(fd_);
+  }
+  // Mapped a window at a time, so that memory stays flat: the pages of the file are read where
+  // the page cache holds them, without the copy read() makes.
+  std::optional<std::string_view> lend(std::size_t size) override {
+    unmap();
+    struct stat st;
+    if (!mappable_ || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+      return giveUp();
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    if (at < 0)
+      return giveUp();
+    if (at >= st.st_size)
+      return std::string_view();
+    const off_t start = at - at % static_cast<off_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t length =
+        static_cast<std::size_t>(std::min<off_t>(st.st_size - start, at - start + size));
+    void* p = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, start);
+    if (p == MAP_FAILED)
+      return giveUp();
+    mapped_ = {static_cast<const char*>(p), length};
+    lseek(fd_, start + static_cast<off_t>(length), SEEK_SET);
+    return mapped_.substr(static_cast<std::size_t>(at - start));
   }
   std::optional<std::size_t> read(char* data, std::size_t size) override {
     for (;;) {
@@ -101,8 +125,20 @@ class FdSource : public Source {
   }
 
  private:
+  std::nullopt_t giveUp() {
+    mappable_ = false;
+    return std::nullopt;
+  }
+  void unmap() {
+    if (!mapped_.empty())
+      munmap(const_cast<char*>(mapped_.data()), mapped_.size());
+    mapped_ = {};
+  }
+
   int fd_;
   bool owned_;
+  bool mappable_ = true;
+  std::string_view mapped_;
 };
 #endif
 
@@ -136,6 +172,15 @@ std::unique_ptr<Source> openFile(const ArgChar* path) {
 
 ReadEnd readAll(Source& source, const std::function<bool(const char*, std::size_t)>& take,
                 const std::function<void()>& answered) {
+  for (;;) {
+    const std::optional<std::string_view> lent = source.lend(1u << 20);
+    if (!lent)
+      break;
+    if (lent->empty())
+      return ReadEnd::Ended;
+    if (!take(lent->data(), lent->size()))
+      return ReadEnd::Stopped;
+  }
   std::vector<char> chunk(1u << 17);
   for (;;) {
     const std::optional<std::size_t> got = source.read(chunk.data(), chunk.size());

@@ -27,6 +27,9 @@ class Source {
   // Up to `size` bytes into `data`: how many (0 at the end of input), or nullopt when the read
   // failed.
   virtual std::optional<std::size_t> read(char* data, std::size_t size) = 0;
+  // A regular file may lend its next bytes in place instead, up to `size` of them, valid until
+  // the next call: empty at its end, nullopt where it cannot (then read() goes on from there).
+  virtual std::optional<std::string_view> lend(std::size_t /*size*/) { return std::nullopt; }
   // Typed by a person: what each line gives is written as soon as the line is entered.
   bool interactive = false;
 };

@@ -58,6 +58,9 @@ std::string utf16(const std::string& ascii, bool littleEndian) {
 }
 
 const std::string H = "pan.baidu.com/share/home?uk=";
+// The same link percent-encoded, once and twice.
+const std::string E = "pan.baidu.com%2Fshare%2Fhome%3Fuk%3D";
+const std::string E2 = "pan.baidu.com%252Fshare%252Fhome%253Fuk%253D";
 
 // Lines of 1 to 40 bytes, newlines at every place of a block the scanner skips at once.
 const std::string kLines = [] {
@@ -116,6 +119,22 @@ const Case kCases[] = {
      H + "1&x " + H + "2#x " + H + "3 x " + H + "4\"x " + H + "5<x " + H + "6'x " + H + "7)x " + H +
          "8]x " + H + "9\xE4\xB8\xADx " + H + "10" + std::string(1, '\0') + "x " + H + "11",
      {"1@1", "2@1", "3@1", "4@1", "5@1", "6@1", "7@1", "8@1", "9@1", "10@1", "11@1"}},
+    {"each percent-encoded end of a key, in either case",
+     "src=%22http%3A%2F%2Fpan.baidu.com%2Fshare%2Flink%3Fshareid%3D4%26uk%3D1%22 " + E + "2%27x " +
+         E + "3%20x " + E + "4%3Cx " + E + "5%3ex " + E + "6%29x " + E + "7%5dx " + E + "8%2C%22 " +
+         E + "9%E4%B8%AD " + E + "10%0A " + E + "11%7b " + E + "12.%22 " + E + "13%2c",
+     {"1@1", "2@1", "3@1", "4@1", "5@1", "6@1", "7@1", "8@1", "9@1", "10@1", "11@1", "12@1",
+      "13@1"}},
+    {"percent-encoded twice",
+     "u=http%253A%252F%252F" + E2 + "1%2522 " + E2 + "2%2526x " + E2 + "3%253C " + E2 + "4%2C " +
+         E2 + "5%252c%2520 " + E + "6%2522 " + H + "7%2527",
+     {"1@1", "2@1", "3@1", "4@1", "5@1", "6@1", "7@1"}},
+    {"escapes that end no key",
+     E + "1%41 " + E + "2%25 " + E + "3%2D " + E + "4%2Cx " + E + "5%2C%26 " + E + "%22",
+     {}},
+    {"an escape encoded twice is read as written in a link not encoded twice",
+     "pan.baidu.com/share/link?x=%2526uk%253D1&uk=2 " + E + "3%2523&uk=4",
+     {"2@1", "4@1"}},
     {"punctuation after a link",
      H + "1. " + H + "2, " + H + "3!) " + H + "4?? " + H + "5~",
      {"1@1", "2@1", "3@1", "4@1", "5@1"}},
@@ -176,6 +195,21 @@ TEST_P(Scanner, FindsTheSameLinksHoweverTheInputIsCut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Scanner, testing::ValuesIn(kCases), quenvar::test::CaseName());
+
+// Typed at a terminal, a sharer shows as its line ends, before any more input.
+TEST(Scanner, ReportsALinkOnceABytePastItEndsIt) {
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {H + "5\n", {"5"}}, {E + "6%22\n", {"6"}}, {H + "7 pan.baidu.co", {"7"}},
+      {H + "8", {}},      {H + "9\\", {}},
+  };
+  for (const auto& [piece, keys] : cases) {
+    LinkScanner scanner;
+    std::vector<std::string> found;
+    scanner.feed(piece.data(), piece.size(),
+                 [&](std::string_view key, std::uint64_t) { found.emplace_back(key); });
+    EXPECT_EQ(found, keys) << piece;
+  }
+}
 
 TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
   quenvar::cli::SharerTable table;

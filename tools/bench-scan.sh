@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Throughput of `quenvar-cli --scan` on 100 MiB of forum-like HTML against `cat` of the same file
-# (the floor) and against `grep -oE` and `rg -o` with a pattern for the same links, run round by
-# round; medians.
+# Throughput of `quenvar-cli --scan` on two 100 MiB corpora, forum-like HTML and Chinese prose,
+# against `cat` of the same file (the floor) and against `grep -oE` and `rg -o` with a pattern for
+# the same links, run round by round over both corpora in one run; medians, with the machine's
+# load before and after.
 #   tools/bench-scan.sh [ROUNDS] [PROGRAM]   (default 7 rounds; the optimised build's quenvar-cli)
 # PROGRAM is run as `PROGRAM --scan < corpus`. Needs ripgrep (Debian: apt-get install ripgrep).
 set -euo pipefail
@@ -23,8 +24,9 @@ trap 'rm -rf "$work"' EXIT
 # found in saved pages and exports (plain, &amp;, JSON's \/ and \u0026, percent-encoded in a
 # redirect, other hosts and cases, BBCode), many without a key (/s/..., surl=), and other Baidu
 # addresses that are not share links. Deterministic: awk's generator with a fixed seed. The keys
-# written go to "keys" in order, to check the program against.
-LC_ALL=C awk -v size_mb=100 -v keys="$work/keys" '
+# written go in order to the file named by the first argument, to check the program against.
+forum() {
+  LC_ALL=C awk -v size_mb=100 -v keys="$1" '
 function word() { return words[int(rand() * nwords) + 1] }
 function text(n,   s, i) {
   s = ""
@@ -94,7 +96,59 @@ BEGIN {
     printf "%s", s
     written += length(s)
   }
-}' >"$work/corpus"
+}'
+}
+
+# Chinese prose: lines of 1 to 4 KB in UTF-8, almost no ASCII, one link in each, at a random
+# place, in the same mix of forms; its keys as above.
+chinese() {
+  LC_ALL=C awk -v size_mb=100 -v keys="$1" '
+function word() { return words[int(rand() * nwords) + 1] }
+function key(   k) {
+  k = int(rand() * 5000)
+  k = k < 4000 ? 1000000000 + k * 7919 : k * 13
+  print k >keys
+  return k
+}
+function code(n,   s, i) {
+  s = ""
+  for (i = 0; i < n; i++) s = s substr(alnum, int(rand() * 62) + 1, 1)
+  return s
+}
+function link(f,   sh) {
+  sh = int(rand() * 1e9)
+  if (f == 0) return sprintf("链接：https://pan.baidu.com/share/link?shareid=%d&uk=%d 提取码：%s", sh, key(), code(4))
+  if (f == 1) return sprintf("<a href=\"https://pan.baidu.com/share/link?shareid=%d&amp;uk=%d\">下载</a>", sh, key())
+  if (f == 2) return sprintf("{\"url\":\"https:\\/\\/yun.baidu.com\\/share\\/link?shareid=%d\\u0026uk=%d\"}", sh, key())
+  if (f == 3) return sprintf("https://www.baidu.com/link?url=https%%3A%%2F%%2Fpan.baidu.com%%2Fshare%%2Flink%%3Fshareid%%3D%d%%26uk%%3D%d", sh, key())
+  if (f == 4) return sprintf("网盘地址pan.baidu.com/share/home?uk=%d，", key())
+  if (f == 5) return sprintf("[url=HTTP://WWW.PAN.BAIDU.COM/share/home?uk=%d]主页[/url]", key())
+  if (f == 6) return sprintf("（https://pan.baidu.com/s/1%s 密码：%s）", code(22), code(4))
+  return sprintf("https://pan.baidu.com/share/init?surl=%s。", code(22))
+}
+BEGIN {
+  srand(13)
+  nwords = split("我们 这个 时候 已经 因为 所以 但是 如果 可以 没有 一个 什么 自己 知道 现在 " \
+                 "他们 觉得 事情 地方 问题 大家 还是 不是 看到 出来 起来 这样 那些 非常 其实 " \
+                 "今天 明天 朋友 工作 生活 时间 世界 学校 老师 学生 文章 故事 城市 山水 春天 " \
+                 "的 了 在 是 和 也 就 都 而 及 与 着 或 一 不 很 到 说 要 去 会 着 看 好 人", words, " ")
+  alnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+  for (n = 0; written < size_mb * 1048576; n++) {
+    target = 1024 + int(rand() * 3072)
+    at = int(rand() * target)
+    s = ""
+    placed = 0
+    while (length(s) < target) {
+      if (!placed && length(s) >= at) { s = s link(n % 8); placed = 1 }
+      r = rand()
+      s = s word() (r < 0.08 ? "，" : r < 0.11 ? "。" : r < 0.115 ? "、" : "")
+    }
+    if (!placed) s = s link(n % 8)
+    print s
+    written += length(s) + 1
+  }
+}'
+}
 
 # The plain links as well as a regex can: a host of either name in any case, "www." or not, a
 # scheme or not, then URL characters without '#' up to the last "?uk=" or "&uk=" and its digits.
@@ -104,42 +158,55 @@ pattern="(https?:)?(//)?${host}[/?][-A-Za-z0-9._~:/?@!\$&*+,;=%]*[?&]uk=[0-9]{1,
 grep_run=(env LC_ALL=C grep -oE "$pattern")
 rg_run=(rg -o -N "$pattern")
 
-# The program must find every key written, in order of first appearance, before its speed means
-# anything.
-"$program" --scan <"$work/corpus" >"$work/by-program" 2>"$work/counts" ||
-  { echo "bench-scan: $program --scan failed: $(head -3 "$work/counts")" >&2; exit 1; }
-awk '!seen[$0]++ { print "http://pan.baidu.com/share/home?uk=" $0 }' "$work/keys" >"$work/expected"
-cmp -s "$work/by-program" "$work/expected" || { echo "bench-scan: $program --scan misses or adds sharers" >&2; exit 1; }
-"${grep_run[@]}" <"$work/corpus" >"$work/by-grep"
-"${rg_run[@]}" <"$work/corpus" >"$work/by-rg"
+corpora=(forum chinese)
+for corpus in "${corpora[@]}"; do
+  "$corpus" "$work/$corpus.keys" >"$work/$corpus"
+  # The program must find every key written, in order of first appearance, before its speed
+  # means anything.
+  "$program" --scan <"$work/$corpus" >"$work/$corpus.by-program" 2>"$work/$corpus.counts" ||
+    { echo "bench-scan: $program --scan failed: $(head -3 "$work/$corpus.counts")" >&2; exit 1; }
+  awk '!seen[$0]++ { print "http://pan.baidu.com/share/home?uk=" $0 }' "$work/$corpus.keys" >"$work/expected"
+  cmp -s "$work/$corpus.by-program" "$work/expected" ||
+    { echo "bench-scan: $program --scan misses or adds sharers in the $corpus corpus" >&2; exit 1; }
+  "${grep_run[@]}" <"$work/$corpus" | wc -l >"$work/$corpus.by-grep"
+  rg -o -N "$pattern" <"$work/$corpus" | wc -l >"$work/$corpus.by-rg"
+done
 
 seconds() {  # wall-clock seconds of one run
-  local output=$1 start end
-  shift
+  local input=$1 output=$2 start end
+  shift 2
   start=$(date +%s.%N)
-  "$@" <"$work/corpus" >"$output" 2>/dev/null
+  "$@" <"$input" >"$output" 2>/dev/null
   end=$(date +%s.%N)
   echo "$end - $start" | bc -l
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 
-# GNU grep stops at its first match when its output is /dev/null, so the three write to files.
-: >"$work/t-cat"; : >"$work/t-program"; : >"$work/t-grep"; : >"$work/t-rg"
+# GNU grep stops at its first match when its output is /dev/null, so the three write to files;
+# `cat`, the floor, only reads.
+echo "load before: $(load)"
 for ((i = 0; i < rounds; i++)); do
-  seconds /dev/null cat >>"$work/t-cat"
-  seconds "$work/out" "$program" --scan >>"$work/t-program"
-  seconds "$work/out" "${grep_run[@]}" >>"$work/t-grep"
-  seconds "$work/out" "${rg_run[@]}" >>"$work/t-rg"
+  for corpus in "${corpora[@]}"; do
+    seconds "$work/$corpus" /dev/null cat >>"$work/$corpus.t-cat"
+    seconds "$work/$corpus" "$work/out" "$program" --scan >>"$work/$corpus.t-program"
+    seconds "$work/$corpus" "$work/out" "${grep_run[@]}" >>"$work/$corpus.t-grep"
+    seconds "$work/$corpus" "$work/out" "${rg_run[@]}" >>"$work/$corpus.t-rg"
+  done
 done
-size=$(stat -c %s "$work/corpus")
-cat_s=$(median <"$work/t-cat"); program_s=$(median <"$work/t-program")
-grep_s=$(median <"$work/t-grep"); rg_s=$(median <"$work/t-rg")
-mb() { echo "scale=1; $size / 1048576 / $1" | bc -l; }
-echo "input: $((size / 1048576)) MiB of forum HTML, $(wc -l <"$work/keys") links with a key; medians of $rounds rounds"
-echo "$program --scan: $(cat "$work/counts")"
-echo "grep -oE and rg -o: $(wc -l <"$work/by-grep") and $(wc -l <"$work/by-rg") plain links"
-printf '%-22s %8ss  %8s MiB/s\n' cat "$cat_s" "$(mb "$cat_s")" "quenvar-cli --scan" "$program_s" \
-  "$(mb "$program_s")" "grep -oE" "$grep_s" "$(mb "$grep_s")" "rg -o" "$rg_s" "$(mb "$rg_s")"
-echo "quenvar-cli --scan / cat throughput: $(echo "scale=2; $cat_s / $program_s" | bc -l)"
-echo "quenvar-cli --scan / grep -oE throughput: $(echo "scale=1; $grep_s / $program_s" | bc -l)"
-echo "quenvar-cli --scan / rg -o throughput: $(echo "scale=1; $rg_s / $program_s" | bc -l)"
+echo "load after: $(load)"
+for corpus in "${corpora[@]}"; do
+  size=$(stat -c %s "$work/$corpus")
+  cat_s=$(median <"$work/$corpus.t-cat"); program_s=$(median <"$work/$corpus.t-program")
+  grep_s=$(median <"$work/$corpus.t-grep"); rg_s=$(median <"$work/$corpus.t-rg")
+  mb() { echo "scale=1; $size / 1048576 / $1" | bc -l; }
+  echo
+  echo "input: $((size / 1048576)) MiB of $corpus text, $(wc -l <"$work/$corpus.keys") links with a key; medians of $rounds rounds"
+  echo "$program --scan: $(cat "$work/$corpus.counts")"
+  echo "grep -oE and rg -o: $(cat "$work/$corpus.by-grep") and $(cat "$work/$corpus.by-rg") plain links"
+  printf '%-22s %8ss  %8s MiB/s\n' cat "$cat_s" "$(mb "$cat_s")" "quenvar-cli --scan" "$program_s" \
+    "$(mb "$program_s")" "grep -oE" "$grep_s" "$(mb "$grep_s")" "rg -o" "$rg_s" "$(mb "$rg_s")"
+  echo "quenvar-cli --scan / cat throughput: $(echo "scale=2; $cat_s / $program_s" | bc -l)"
+  echo "quenvar-cli --scan / grep -oE throughput: $(echo "scale=1; $grep_s / $program_s" | bc -l)"
+  echo "quenvar-cli --scan / rg -o throughput: $(echo "scale=2; $rg_s / $program_s" | bc -l)"
+done

@@ -131,6 +131,20 @@ if [[ $native == yes ]]; then
   "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
   if [[ $status -eq 2 && $(grep -c "写入标准输出失败" "$work/err") -eq 1 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL full disk (status $status)"; fi
 
+  # A file of several MiB is read in mapped windows: every link, each at its line, also from
+  # standard input that a shell left after the first line.
+  awk 'BEGIN { for (i = 1; i <= 150000; i++) printf "x pan.baidu.com/s?uk=%d\n", i }' >"$work/windows"
+  "$program" --scan --where --quiet "$work/windows" >"$work/out" 2>&1
+  (read -r _; "$program" --scan --where --quiet >>"$work/out" 2>&1) <"$work/windows"
+  if awk -F'\t' -v file="$work/windows" '
+      { n = NR; first = NR <= 150000; i = first ? NR : NR - 150000
+        if ($1 != "'"$P"'" (first ? i : i + 1) || $2 != 1 || $3 != (first ? file : "-") ":" i) exit 1 }
+      END { exit n != 299999 }' "$work/out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "FAIL mapped windows: $(wc -l <"$work/out") lines, $(head -c 200 "$work/out")"
+  fi
+
   # Memory stays flat: a 100 MB input, as one line and as many.
   # Not under the sanitizers, whose shadow memory is not the program's.
   if [[ -x /usr/bin/time && ${QUENVAR_SANITIZED:-OFF} != ON ]]; then

@@ -39,34 +39,10 @@ std::string decodeInput(std::string_view in) {
   return out;
 }
 
-std::string unescape(std::string_view s) {
-  static const std::pair<std::string_view, char> kEscapes[] = {
-      {"%3F", '?'},   {"%3f", '?'},   {"%26", '&'},     {"%3D", '='}, {"%3d", '='},
-      {"%2F", '/'},   {"%2f", '/'},   {"%3A", ':'},     {"%3a", ':'}, {"%23", '#'},
-      {"&amp;", '&'}, {"&#38;", '&'}, {"\\u0026", '&'}, {"\\/", '/'},
-  };
-  std::string out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    bool escaped = false;
-    for (const auto& [text, c] : kEscapes) {
-      if (s.substr(i).starts_with(text)) {
-        out += c;
-        i += text.size();
-        escaped = true;
-        break;
-      }
-    }
-    if (!escaped)
-      out += s[i++];
-  }
-  return out;
-}
-
 bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
-bool isDigit(char c) {
+bool isDigit(int c) {
   return c >= '0' && c <= '9';
 }
 bool isHostChar(char c) {
@@ -76,6 +52,10 @@ bool isUrlChar(char c) {
   return isHostChar(c) ||
          (c != 0 && std::string_view("_~:/?#@!$&*+,;=%").find(c) != std::string_view::npos);
 }
+bool isTrailing(int c) {
+  return c > 0 && c < 256 &&
+         std::string_view(".,;:!?*_~").find(static_cast<char>(c)) != std::string_view::npos;
+}
 bool sameLetters(std::string_view a, std::string_view lower) {
   return a.size() == lower.size() &&
          std::equal(a.begin(), a.end(), lower.begin(), [](char x, char y) {
@@ -83,74 +63,130 @@ bool sameLetters(std::string_view a, std::string_view lower) {
          });
 }
 
-// The length of the host name that begins at `at`, or 0. A letter or digit after a byte of 0x81
-// or more is the second byte of a GBK character, not part of a host name.
-std::size_t hostAt(const std::string& d, std::size_t at) {
-  if (at > 0 && isHostChar(d[at - 1]) &&
-      !(at > 1 && static_cast<unsigned char>(d[at - 2]) >= 0x81 &&
-        (isLetter(d[at - 1]) || isDigit(d[at - 1]))))
-    return 0;
-  for (std::string_view name :
-       {"www.pan.baidu.com", "www.yun.baidu.com", "pan.baidu.com", "yun.baidu.com"}) {
-    if (at + name.size() < d.size() &&
-        sameLetters(std::string_view(d).substr(at, name.size()), name) &&
-        (d[at + name.size()] == '/' || d[at + name.size()] == '?'))
-      return name.size();
+// A key ends, in a link, at an escaped character outside a URL's, or at escaped punctuation at
+// the link's end.
+constexpr int kEnd = 256, kTail = 257;
+
+// One character of the text: a byte, or an escape.
+struct Unit {
+  std::string raw;
+  char byte;  // what it stands for
+  int c;      // what that is in a link
+  bool twice = false;
+};
+
+std::vector<Unit> units(const std::string& d) {
+  static const std::pair<std::string_view, char> kEscapes[] = {
+      {"&amp;", '&'}, {"&#38;", '&'}, {"\\u0026", '&'}, {"\\/", '/'}};
+  auto hex = [](char c) {
+    return isDigit(c) || isLetter(c) ? std::string_view("0123456789abcdef").find(c | 0x20)
+                                     : std::string_view::npos;
+  };
+  std::vector<Unit> out;
+  for (std::size_t i = 0; i < d.size();) {
+    Unit u{d.substr(i, 1), d[i], static_cast<unsigned char>(d[i])};
+    for (const auto& [text, c] : kEscapes) {
+      if (d.compare(i, text.size(), text) == 0)
+        u = {std::string(text), c, c};
+    }
+    for (const bool twice : {false, true}) {
+      const std::size_t at = i + (twice ? 3 : 1);
+      if (d[i] != '%' || (twice && d.compare(i, 3, "%25") != 0) || at + 1 >= d.size() ||
+          hex(d[at]) > 15 || hex(d[at + 1]) > 15)
+        continue;
+      const char byte = static_cast<char>(hex(d[at]) * 16 + hex(d[at + 1]));
+      const int c = std::string_view("?&=/:#").find(byte) != std::string_view::npos ? byte
+                    : isTrailing(static_cast<unsigned char>(byte))                  ? kTail
+                    : !isUrlChar(byte)                                              ? kEnd
+                                                                                    : -1;
+      if (c != -1)
+        u = {d.substr(i, twice ? 5 : 3), byte, c, twice};
+    }
+    i += u.raw.size();
+    out.push_back(u);
   }
-  return 0;
+  return out;
 }
 
-std::vector<std::string> split(const std::string& s, char separator) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= s.size(); ++i) {
-    if (i == s.size() || s[i] == separator) {
-      parts.push_back(s.substr(start, i - start));
-      start = i + 1;
+struct HostAt {
+  std::size_t length = 0;  // in units, 0 when none
+  bool twice = false;
+};
+
+// The host name that begins at unit `at`. A letter or digit after a byte of 0x81 or more is the
+// second byte of a GBK character, not part of a host name.
+HostAt hostAt(const std::vector<Unit>& u, std::size_t at) {
+  if (at > 0 && isHostChar(u[at - 1].byte) &&
+      !(u[at - 1].raw.size() == 1 && at > 1 && u[at - 2].raw.size() == 1 &&
+        static_cast<unsigned char>(u[at - 2].byte) >= 0x81 && u[at - 1].byte != '-' &&
+        u[at - 1].byte != '.'))
+    return {};
+  for (const auto& host : quenvar::cli::kHostNames) {
+    for (const std::string& name :
+         {std::string(host.name), std::string(host.prefix) + std::string(host.name)}) {
+      std::string plain;
+      for (std::size_t i = at; i < u.size() && i < at + name.size() && u[i].raw.size() == 1; ++i)
+        plain += u[i].byte;
+      const std::size_t after = at + name.size();
+      if (sameLetters(plain, name) && after < u.size() && (u[after].c == '/' || u[after].c == '?'))
+        return {name.size(), u[after].twice};
     }
   }
-  return parts;
+  return {};
 }
 
 Found model(std::string_view input) {
-  const std::string d = unescape(decodeInput(input));
-  std::vector<std::pair<std::size_t, std::size_t>> hosts;  // where, how long
-  for (std::size_t i = 0; i < d.size(); ++i) {
-    if (const std::size_t length = hostAt(d, i))
-      hosts.emplace_back(i, length);
+  const std::string d = decodeInput(input);
+  const std::vector<Unit> u = units(d);
+  std::vector<std::pair<std::size_t, HostAt>> hosts;
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    if (const HostAt host = hostAt(u, i); host.length != 0)
+      hosts.emplace_back(i, host);
   }
   Found found;
+  std::size_t line = 1, counted = 0;
   for (std::size_t h = 0; h < hosts.size(); ++h) {
-    const auto [start, length] = hosts[h];
-    const std::size_t next = h + 1 < hosts.size() ? hosts[h + 1].first : d.size();
-    std::size_t end = start;
-    while (end < next && isUrlChar(d[end]))
-      ++end;
-    // What follows the host name, without trailing punctuation.
-    std::string rest = d.substr(start + length, end - start - length);
-    while (!rest.empty() &&
-           std::string_view(".,;:!?*_~").find(rest.back()) != std::string_view::npos)
+    const auto [start, host] = hosts[h];
+    const std::size_t next = h + 1 < hosts.size() ? hosts[h + 1].first : u.size();
+    // What follows the host name, up to its end: an escape encoded twice stands for its character
+    // only in a link whose '/' or '?' is encoded twice.
+    std::vector<int> rest;
+    for (std::size_t i = start + host.length;
+         i < next && (u[i].raw.size() > 1 || isUrlChar(u[i].byte)); ++i) {
+      if (u[i].twice && u[i].c < 256 && !host.twice)
+        rest.insert(rest.end(), u[i].raw.begin(), u[i].raw.end());
+      else
+        rest.push_back(u[i].c);
+    }
+    while (!rest.empty() && isTrailing(rest.back()))
       rest.pop_back();
-    const std::size_t question = rest.find('?');
-    const std::string path = rest.substr(0, question);
-    std::string query;
-    if (question != std::string::npos)
-      query = rest.substr(question + 1, rest.find('#', question + 1) - question - 1);
+    const auto question = std::find(rest.begin(), rest.end(), '?');
+    const auto hash = std::find(question, rest.end(), '#');
     std::string key;
     bool surl = false;
-    for (const std::string& parameter : split(query, '&')) {
-      const std::size_t equals = parameter.find('=');
-      const std::string name = parameter.substr(0, equals);
-      const std::string value = equals == std::string::npos ? "" : parameter.substr(equals + 1);
-      surl = surl || name == "surl";
-      if (key.empty() && name == "uk" && !value.empty() && value.size() <= 20 &&
-          std::all_of(value.begin(), value.end(), isDigit))
-        key = value;
+    for (auto p = question == rest.end() ? rest.end() : question + 1; p < hash;) {
+      const auto end = std::find(p, hash, '&');
+      const auto equals = std::find(p, end, '=');
+      const std::vector<int> name(p, equals);
+      surl = surl || name == std::vector<int>{'s', 'u', 'r', 'l'};
+      if (key.empty() && name == std::vector<int>{'u', 'k'} && equals != end) {
+        // Digits, then perhaps punctuation: up to where a key ends, or to the link's end.
+        const auto v = equals + 1;
+        const auto digits = std::find_if_not(v, end, isDigit);
+        const auto tail =
+            std::find_if_not(digits, end, [](int c) { return isTrailing(c) || c == kTail; });
+        if (digits > v && digits - v <= 20 &&
+            (tail == digits ? tail == end || *tail == kEnd
+                            : (tail != end && *tail == kEnd) || (tail == end && end == rest.end())))
+          key.assign(v, digits);
+      }
+      p = end == hash ? hash : end + 1;
     }
+    for (; counted < start; ++counted)
+      line += std::count(u[counted].raw.begin(), u[counted].raw.end(), '\n');
     if (!key.empty())
-      found.links.emplace_back(
-          key, 1 + std::count(d.begin(), d.begin() + static_cast<long>(start), '\n'));
-    else if (path.starts_with("/s/") || surl)
+      found.links.emplace_back(key, line);
+    else if ((rest.size() >= 3 && rest[0] == '/' && rest[1] == 's' && rest[2] == '/') || surl)
       ++found.keyless;
   }
   return found;
@@ -205,6 +241,25 @@ const std::string kTokens[] = {
     "%2F",
     "%3A",
     "%23",
+    "%22",
+    "%2522",
+    "%27",
+    "%20",
+    "%3c",
+    "%3E",
+    "%29",
+    "%5D",
+    "%2C",
+    "%2c",
+    "%E4",
+    "%0A",
+    "%2E",
+    "%25",
+    "%253F",
+    "%253d",
+    "%2526",
+    "%252F",
+    "%2523",
     "#",
     "=",
     "1234567890",
@@ -231,6 +286,7 @@ const std::string kTokens[] = {
     "www.pan.baidu.com/?uk=",
     "https://pan.baidu.com/share/link?shareid=1&uk=",
     "pan.baidu.com%2Fshare%3Fuk%3D",
+    "pan.baidu.com%252Fshare%253Fuk%253D",
     "pan.baidu.com/s/1",
     "?surl=",
     // Text without links, long enough for the block scan, with near misses of its anchor.
