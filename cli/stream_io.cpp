@@ -8,8 +8,10 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -84,6 +86,42 @@ class ConsoleSource : public Source {
   bool ended_ = false;
 };
 #else
+// A file cut short while a window of it is mapped (a log truncated in place) raises SIGBUS where
+// the lost pages are read: they are mapped again as zeros, and the read is reported as failed.
+struct MappedWindow {
+  std::atomic<std::uintptr_t> begin{0}, end{0};
+  std::uintptr_t page = 4096;
+  volatile std::sig_atomic_t cut = 0;
+};
+MappedWindow window;
+
+void onBusError(int signal, siginfo_t* info, void*) {
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  const std::uintptr_t begin = window.begin, end = window.end;
+  if (at >= begin && at < end) {
+    const std::uintptr_t from = at - at % window.page;
+    if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      window.cut = 1;
+      return;
+    }
+  }
+  // Not ours: the fault repeats, now fatal.
+  std::signal(signal, SIG_DFL);
+}
+
+void guardMappedWindows() {
+  static const bool guarded = [] {
+    window.page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    struct sigaction action {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, nullptr) == 0;
+  }();
+  (void)guarded;
+}
+
 class FdSource : public Source {
  public:
   explicit FdSource(int fd, bool owned) : fd_(fd), owned_(owned) { interactive = isatty(fd) != 0; }
@@ -96,9 +134,15 @@ class FdSource : public Source {
   // the page cache holds them, without the copy read() makes.
   std::optional<std::string_view> lend(std::size_t size) override {
     unmap();
+    if (window.cut) {
+      window.cut = 0;
+      failed_ = true;
+      return giveUp();
+    }
     struct stat st;
     if (!mappable_ || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
       return giveUp();
+    guardMappedWindows();
     const off_t at = lseek(fd_, 0, SEEK_CUR);
     if (at < 0)
       return giveUp();
@@ -111,10 +155,14 @@ class FdSource : public Source {
     if (p == MAP_FAILED)
       return giveUp();
     mapped_ = {static_cast<const char*>(p), length};
+    window.begin = reinterpret_cast<std::uintptr_t>(p);
+    window.end = window.begin + length;
     lseek(fd_, start + static_cast<off_t>(length), SEEK_SET);
     return mapped_.substr(static_cast<std::size_t>(at - start));
   }
   std::optional<std::size_t> read(char* data, std::size_t size) override {
+    if (failed_)
+      return std::nullopt;
     for (;;) {
       const ssize_t got = ::read(fd_, data, size);
       if (got >= 0)
@@ -130,6 +178,7 @@ class FdSource : public Source {
     return std::nullopt;
   }
   void unmap() {
+    window.begin = window.end = 0;
     if (!mapped_.empty())
       munmap(const_cast<char*>(mapped_.data()), mapped_.size());
     mapped_ = {};
@@ -138,6 +187,7 @@ class FdSource : public Source {
   int fd_;
   bool owned_;
   bool mappable_ = true;
+  bool failed_ = false;
   std::string_view mapped_;
 };
 #endif
