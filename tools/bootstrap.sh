@@ -12,6 +12,7 @@ packages=(
   wine wine64 fonts-wine
   xvfb xauth fonts-wqy-microhei imagemagick
   tmux zip unzip man-db groff-base ripgrep
+  dpkg-dev lintian python3 python3-yaml
 )
 
 step=""

@@ -4,7 +4,9 @@
 #  - each build gives the x64 and x86 zips, each holding one folder with Quenvar.exe,
 #    quenvar-cli.exe and readme.txt;
 #  - SHA256SUMS verifies with `sha256sum -c` once the zips are unpacked next to it;
-#  - both builds' zips and SHA256SUMS are byte-identical.
+#  - every file of both builds' dist/ (zips, SHA256SUMS, the Debian package, the winget and
+#    Scoop manifests) is byte-identical;
+#  - the package and the manifests pass check_packages.sh.
 #   check_release.sh SOURCE_DIR SCRATCH_DIR NAME VERSION
 set -euo pipefail
 src=$1 scratch=$2 name=$3 version=$4
@@ -41,9 +43,19 @@ sleep 2  # a build at another time must not differ either
 build "$scratch/second-build-elsewhere"
 check_dist "$scratch/second-build-elsewhere"
 
-for file in "$name-$version-x64.zip" "$name-$version-x86.zip" SHA256SUMS; do
+files() { (cd "$1" && find . -type f | sort); }
+listing=$(files "$scratch/first/dist")
+[[ $listing == "$(files "$scratch/second-build-elsewhere/dist")" ]] ||
+  { echo "the two builds' dist/ hold different files" >&2; exit 1; }
+for file in "$name-$version-x64.zip" "$name-$version-x86.zip" SHA256SUMS \
+            "quenvar-cli_${version}_amd64.deb" quenvar.json winget; do
+  grep -q "^\./$file" <<<"$listing" || { echo "dist/ holds no $file" >&2; exit 1; }
+done
+while read -r file; do
   a=$scratch/first/dist/$file
   b=$scratch/second-build-elsewhere/dist/$file
   cmp "$a" "$b" || { echo "$file differs between the two builds" >&2; exit 1; }
-  echo "$file: identical in both builds, $(stat -c %s "$a") bytes"
-done
+  echo "${file#./}: identical in both builds, $(stat -c %s "$a") bytes"
+done <<<"$listing"
+
+"$(dirname "${BASH_SOURCE[0]}")/check_packages.sh" "$scratch/first/dist"
