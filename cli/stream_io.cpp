@@ -4,11 +4,13 @@
 #include <vector>
 
 #include "console_text.h"
+#include "language_choice.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -192,6 +194,17 @@ void Output::write() {
   }
 #endif
   size_ = 0;
+}
+
+Language userLanguage() {
+#ifdef _WIN32
+  return languageOfWindowsUi(GetUserDefaultUILanguage());
+#else
+  return languageOfLocale({.language = std::getenv("LANGUAGE"),
+                           .lcAll = std::getenv("LC_ALL"),
+                           .lcMessages = std::getenv("LC_MESSAGES"),
+                           .lang = std::getenv("LANG")});
+#endif
 }
 
 }  // namespace quenvar::cli
