@@ -6,9 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
+
+namespace quenvar::cli {
+void PrintTo(Language language, std::ostream* os) {
+  *os << (language == Language::Chinese ? "Chinese" : "English");
+}
+}  // namespace quenvar::cli
 
 namespace {
 
