@@ -16,6 +16,7 @@
 
 #include "identity.h"
 #include "line_repair.h"
+#include "messages.h"
 #include "scan.h"
 #include "share_link.h"
 #include "stream_io.h"
@@ -25,41 +26,26 @@ namespace {
 using quenvar::cli::ArgChar;
 using quenvar::cli::LineOutcome;
 using quenvar::cli::LineResult;
+using quenvar::cli::Message;
 using quenvar::cli::Output;
 
 constexpr int kAllRepaired = 0, kSomeUnsupported = 1, kUsageOrIoError = 2;
 constexpr int kSharersFound = 0, kNoSharer = 1;
 
-constexpr const char* kUsage =
-    "用法: quenvar-cli [链接...]\n"
-    "      quenvar-cli [-] < 文件\n"
-    "      quenvar-cli --scan [--where] [--quiet] [文件...]\n"
-    "\n"
-    "把失效的百度网盘分享链接修复为分享者主页的链接。每个输入在标准输出上对应一行：\n"
-    "修复后的链接；不支持的输入对应一个空行，并在标准错误上说明是第几行。\n"
-    "没有参数或参数为 - 时，从标准输入逐行读取（UTF-8，行尾的 \\n 或 \\r\\n 不计入）。\n"
-    "在终端里逐行输入时，每输入一行就给出结果；Ctrl+D（Windows 控制台中为 Ctrl+Z 再按回车）"
-    "结束输入。\n"
-    "退出状态: 0 全部修复成功；1 有输入不受支持；2 用法错误或读写失败。\n"
-    "\n"
-    "--scan 在任意文本（网页、帖子、聊天记录、资源列表）中找出分享链接（pan.baidu.com、\n"
-    "yun.baidu.com 的链接中的 uk= 参数）所指的每一位分享者，按第一次出现的顺序每人输出一行\n"
-    "主页链接。读取给出的文件，没有文件或文件为 - 时读取标准输入；可以是 UTF-8、GBK/GB18030\n"
-    "或带 BOM 的 UTF-16 文本。结束时在标准错误上给出统计。\n"
-    "退出状态: 0 找到了分享者；1 没有找到；2 用法错误、读写失败或内存不足。\n"
-    "\n"
-    "  --scan      在文本中查找分享者\n"
-    "  --where     （与 --scan 一起）在每行后加上指向该分享者的链接数和第一次出现的位置\n"
-    "              （文件:行，标准输入为 -），以制表符分隔\n"
-    "  --quiet     （与 --scan 一起）不输出统计\n"
-    "  --help      显示本帮助\n"
-    "  --version   显示版本\n"
-    "  --          之后的参数都当作链接或文件\n";
+// In the user's language, chosen once.
+std::string_view message(Message id) {
+  static const quenvar::cli::Language language = quenvar::cli::userLanguage();
+  return quenvar::cli::text(language, id);
+}
+std::string message(Message id, std::initializer_list<std::string_view> args) {
+  return quenvar::cli::format(message(id), args);
+}
 
-std::string utf8(std::u16string_view text) {
-  std::string s;
-  quenvar::cli::appendUtf8(s, text);
-  return s;
+// A message on standard error, after the program's name.
+void say(Output& err, std::string_view what) {
+  err.append("quenvar-cli: ");
+  err.append(what);
+  err.append("\n");
 }
 
 // Repairs each input (an argument or a line of standard input) and writes one line for it.
@@ -111,9 +97,9 @@ class Batch {
     if (out_.closed())
       quenvar::cli::endForClosedOutput();
     if (readFailed_)
-      err_.append("quenvar-cli: 读取标准输入失败\n");
+      say(err_, message(Message::ReadStandardInputFailed));
     if (!written)
-      err_.append("quenvar-cli: 写入标准输出失败\n");
+      say(err_, message(Message::WriteStandardOutputFailed));
     err_.flush();
     if (readFailed_ || !written)
       return kUsageOrIoError;
@@ -129,15 +115,13 @@ class Batch {
     if (out_.toConsole() && err_.toConsole())
       out_.flush();
     out_.lineDone();
-    err_.append("quenvar-cli: 第 " + std::to_string(line_) + " 行：" +
-                (outcome == LineOutcome::InvalidUtf8 ? std::string("不是有效的 UTF-8 文本")
-                                                     : unsupportedMessage_) +
-                "\n");
+    say(err_, message(outcome == LineOutcome::InvalidUtf8 ? Message::LineNotUtf8
+                                                          : Message::LineNotSupported,
+                      {std::to_string(line_)}));
     err_.lineDone();
   }
 
   Output &out_, &err_;
-  const std::string unsupportedMessage_ = utf8(quenvar::kUnsupportedMessage);
   std::uint64_t line_ = 0;
   bool allRepaired_ = true;
   bool readFailed_ = false;
@@ -157,7 +141,7 @@ class Scan {
     const std::unique_ptr<quenvar::cli::Source> source =
         path ? quenvar::cli::openFile(path) : quenvar::cli::standardInput();
     if (!source) {
-      fail("无法打开 " + shown);
+      fail(message(Message::CannotOpen, {shown}));
       return;
     }
     quenvar::cli::LinkScanner scanner;
@@ -176,7 +160,7 @@ class Scan {
     if (end == quenvar::cli::ReadEnd::Ended)
       scanner.finish(onLink);
     else if (end == quenvar::cli::ReadEnd::Failed)
-      fail("读取 " + shown + " 失败");
+      fail(message(Message::ReadFailed, {shown}));
     table_.addKeyless(scanner.keylessLinks());
     writeNewSharers();
   }
@@ -187,8 +171,8 @@ class Scan {
     if (out_.closed())
       quenvar::cli::endForClosedOutput();
     if (!out_.flush())
-      err_.append("quenvar-cli: 写入标准输出失败\n");
-    err_.append("quenvar-cli: 内存不足，无法记下更多的分享者\n");
+      say(err_, message(Message::WriteStandardOutputFailed));
+    say(err_, message(Message::OutOfMemory));
     err_.flush();
     return kUsageOrIoError;
   }
@@ -198,13 +182,12 @@ class Scan {
     if (!out_.flush()) {
       if (out_.closed())
         quenvar::cli::endForClosedOutput();
-      fail("写入标准输出失败");
+      fail(message(Message::WriteStandardOutputFailed));
     }
     if (!quiet_) {
-      err_.append("quenvar-cli: 找到 " + std::to_string(table_.links()) + " 个指明分享者的链接，" +
-                  std::to_string(table_.sharers().size()) + " 位分享者；" +
-                  std::to_string(table_.keylessLinks()) +
-                  " 个分享链接不含用户编号（/s/…、surl=），无法离线找到分享者\n");
+      say(err_, message(Message::ScanSummary,
+                        {std::to_string(table_.links()), std::to_string(table_.sharers().size()),
+                         std::to_string(table_.keylessLinks())}));
     }
     err_.flush();
     if (failed_)
@@ -239,9 +222,9 @@ class Scan {
     }
   }
 
-  void fail(const std::string& what) {
+  void fail(std::string_view what) {
     failed_ = true;
-    err_.append("quenvar-cli: " + what + "\n");
+    say(err_, what);
     err_.lineDone();
   }
 
@@ -255,6 +238,11 @@ class Scan {
 
 // Command-line arguments as the platform gives them: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
+std::string utf8(std::u16string_view text) {
+  std::string s;
+  quenvar::cli::appendUtf8(s, text);
+  return s;
+}
 std::u16string_view units(const wchar_t* arg) {
   return {reinterpret_cast<const char16_t*>(arg), std::wcslen(arg)};
 }
@@ -293,7 +281,7 @@ int run(int argc, ArgChar** argv) {
     } else if (arg == "--") {
       optionsEnded = true;
     } else if (arg == "--help" || arg == "-h") {
-      out.append(kUsage);
+      out.append(message(Message::Usage));
       return finishText(out);
     } else if (arg == "--version") {
       out.append("quenvar-cli " QUENVAR_VERSION_STRING "\n");
@@ -301,13 +289,14 @@ int run(int argc, ArgChar** argv) {
     } else if (arg == "--scan" || arg == "--where" || arg == "--quiet") {
       (arg == "--scan" ? scan : arg == "--where" ? where : quiet) = true;
     } else {
-      err.append("quenvar-cli: 未知选项 " + arg + "\n" + kUsage);
+      say(err, message(Message::UnknownOption, {arg}));
+      err.append(message(Message::Usage));
       err.flush();
       return kUsageOrIoError;
     }
   }
   if ((where || quiet) && !scan) {
-    err.append("quenvar-cli: --where 和 --quiet 只能与 --scan 一起使用\n");
+    say(err, message(Message::OptionNeedsScan));
     err.flush();
     return kUsageOrIoError;
   }

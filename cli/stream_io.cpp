@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "console_text.h"
+#include "language_choice.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -329,6 +331,17 @@ void Output::write() {
   }
 #endif
   size_ = 0;
+}
+
+Language userLanguage() {
+#ifdef _WIN32
+  return languageOfWindowsUi(GetUserDefaultUILanguage());
+#else
+  return languageOfLocale({.language = std::getenv("LANGUAGE"),
+                           .lcAll = std::getenv("LC_ALL"),
+                           .lcMessages = std::getenv("LC_MESSAGES"),
+                           .lang = std::getenv("LANG")});
+#endif
 }
 
 }  // namespace quenvar::cli

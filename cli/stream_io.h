@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "messages.h"
+
 namespace quenvar::cli {
 
 #ifdef _WIN32
@@ -107,5 +109,9 @@ class Output {
   std::size_t size_ = 0;
   enum class State : std::uint8_t { Ok, Closed, Failed } state_ = State::Ok;
 };
+
+// The language of the messages: on Windows the user's display language, elsewhere the locale
+// variables (language_choice.h).
+Language userLanguage();
 
 }  // namespace quenvar::cli

@@ -19,6 +19,11 @@
 # run 32-bit programs (tools/runs-32bit.sh), a 32-bit program is not started: the script says so
 # and exits 77, which CTest reports as a skipped test.
 #
+# The program runs in the caller's language: Wine takes the Windows locale and display language
+# from the locale of messages (the first of LC_ALL, LC_MESSAGES and LANG that is set), so
+# LC_ALL=zh_CN.UTF-8 gives a Chinese Windows and LC_ALL=C an English one, while arguments are
+# always converted as UTF-8. The host needs no locale but C.UTF-8 for that.
+#
 # Without a DISPLAY (or with QUENVAR_HEADLESS=1) programs run on a virtual display that the
 # prefix's runs share. Several runs may use one prefix at once: each ends only the programs it
 # started, and the last one to finish stops the prefix's Wine server and virtual display. The
@@ -105,7 +110,22 @@ export WINEPREFIX=$root/$name
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts, no desktop menu entries.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-# Wine turns Unix arguments into UTF-16 by the locale's character set: make it UTF-8.
+# Wine turns Unix arguments into UTF-16 by the locale's character set, and takes the language
+# from the locale's name; a locale glibc does not have leaves it with C: ASCII and English. The
+# program gets a locale of the caller's name with C.UTF-8's data, from a folder of the project's
+# own (LOCPATH), so that any language reaches it and its arguments are UTF-8.
+caller_locale=${LC_ALL:-${LC_MESSAGES:-${LANG:-C}}}
+caller_locale=${caller_locale%%[.@]*}  # language_TERRITORY
+program_locale=(LC_ALL=C.UTF-8)
+if [[ $caller_locale =~ ^[a-z]{2,3}(_[A-Za-z0-9]+)?$ ]]; then
+  c_utf8=/usr/lib/locale/C.utf8
+  [[ -d $c_utf8 ]] || { echo "wine-run.sh: $c_utf8 is missing (libc-bin)" >&2; exit 2; }
+  mkdir -p "$root/locale"
+  [[ -e $root/locale/$caller_locale.UTF-8 ]] ||
+    ln -s "$c_utf8" "$root/locale/$caller_locale.UTF-8" 2>/dev/null || true
+  program_locale=(LOCPATH="$root/locale" LC_ALL="$caller_locale.UTF-8")
+fi
+# This script's own Wine commands (making the prefix) always run in C.UTF-8.
 export LC_ALL=C.UTF-8
 display_file=$root/$name.display  # "NUMBER PID START" of the prefix's virtual display
 server_file=$root/$name.server    # "PID START DIRECTORY" of the prefix's Wine server
@@ -310,9 +330,9 @@ trap end_own_programs EXIT
 trap 'exit 130' INT TERM
 # An asynchronous command would read /dev/null: keep this script's standard input.
 if [[ -n $desktop ]]; then
-  setsid "$loader" explorer.exe "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
+  setsid env "${program_locale[@]}" "$loader" explorer.exe "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
 else
-  setsid "$loader" "$@" <&0 8>&- &
+  setsid env "${program_locale[@]}" "$loader" "$@" <&0 8>&- &
 fi
 program=$!
 status=0

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quenvar-cli as a user runs it: arguments, standard input, CRLF files, a line of several
-# megabytes, invalid UTF-8, empty input, options and exit statuses.
+# megabytes, invalid UTF-8, empty input, options and exit statuses, and the language of its
+# messages.
 #   cli_test.sh PROGRAM [RUNNER...]    e.g. cli_test.sh quenvar-cli.exe tools/wine-run.sh --no-display
 set -uo pipefail
 program=$(realpath "$1")
@@ -15,13 +16,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 P=http://pan.baidu.com/share/home?uk=
 passed=0 failed=0
+# The language of each run is set here, whatever the caller's locale: Chinese unless a check
+# says otherwise (lang=LC_ALL=C check ...). This script's own tools read UTF-8.
+unset LANGUAGE LC_ALL LC_MESSAGES LANG
+export LC_CTYPE=C.UTF-8
+lang=LANG=zh_CN.UTF-8
 
 # check NAME STATUS STDOUT STDERR-PATTERN|(nothing) STDIN-FILE -- ARGS...
 check() {
   local name=$1 want_status=$2 want_out=$3 want_err=$4 stdin=$5
   shift 6
   local status=0
-  "${runner[@]}" "$program" "$@" <"$stdin" >"$work/out" 2>"$work/err" || status=$?
+  env "$lang" "${runner[@]}" "$program" "$@" <"$stdin" >"$work/out" 2>"$work/err" || status=$?
   printf '%s' "$want_out" >"$work/want"
   local problems=()
   [[ $status -eq $want_status ]] || problems+=("exit status $status, expected $want_status")
@@ -65,14 +71,52 @@ check "UTF-8 input counts UTF-16 units" 0 "${P}一二三四五六七八九十"$'
 check "a line of five megabytes" 0 "${P}5555555555"$'\n'"${P}6666666666"$'\n' "" "$work/long" --
 check "double dash ends options" 0 "${P}1234567890"$'\n' "" "$work/empty" -- -- "-x=1234567890"
 check "unknown option" 2 "" "未知选项 --bogus" "$work/empty" -- --bogus
+lang=LC_ALL=C check "unknown option, in English" 2 "" "unknown option --bogus" "$work/empty" -- --bogus
+lang=LC_ALL=C check "arguments, one unsupported, in English" 1 "${P}1234567890"$'\n\n' \
+  "line 2: this link is not supported yet" "$work/empty" -- "x?uk=1234567890" "x?uk=123"
 check "version" 0 "quenvar-cli ${QUENVAR_VERSION:?set by the build}"$'\n' "" "$work/empty" -- --version
 status=0
-"${runner[@]}" "$program" --help >"$work/help" 2>&1 </dev/null || status=$?
+env "$lang" "${runner[@]}" "$program" --help >"$work/help" 2>&1 </dev/null || status=$?
 if [[ $status -eq 0 ]] && grep -q "用法: quenvar-cli" "$work/help" && grep -q "退出状态" "$work/help"; then
   passed=$((passed + 1))
 else
   failed=$((failed + 1)); echo "FAIL help (status $status)"
 fi
+
+# The language, from --help's first word. Natively the first of LANGUAGE (its first entry),
+# LC_ALL, LC_MESSAGES and LANG that is set and not empty decides; a Windows program follows the
+# display language of Windows, which Wine takes from LC_ALL, LC_MESSAGES and LANG (not from
+# LANGUAGE). Standard error is not read: bash warns of an LC_ALL the host has no locale for.
+#   NATIVE WINE VARIABLES...    (- where not run)
+while read -r want_native want_wine vars; do
+  want=$([[ $native == yes ]] && echo "$want_native" || echo "$want_wine")
+  [[ $want != - ]] || continue
+  # shellcheck disable=SC2086 # one word per variable
+  env $vars "${runner[@]}" "$program" --help >"$work/help" 2>/dev/null </dev/null
+  case $(head -n 1 "$work/help") in
+    "Usage: quenvar-cli"*) got=en ;;
+    "用法: quenvar-cli"*) got=zh ;;
+    *) got="neither: $(head -c 100 "$work/help")" ;;
+  esac
+  if [[ $got == "$want" ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "FAIL language with ${vars:-no variable set}: $got, expected $want"
+  fi
+done <<'CASES'
+en en
+zh zh LANG=zh_CN.UTF-8
+zh zh LC_ALL=zh_CN.UTF-8
+en en LC_ALL=C
+en en LC_ALL=C LANG=zh_CN.UTF-8
+en - LC_ALL=POSIX
+en - LANG=en_US.UTF-8
+zh zh LC_MESSAGES=zh_TW.UTF-8 LANG=en_US.UTF-8
+en - LC_ALL=en_US.UTF-8 LC_MESSAGES=zh_CN.UTF-8
+zh zh LC_ALL= LC_MESSAGES= LANG=zh
+zh en LANGUAGE=zh_CN:en LC_ALL=C
+en zh LANGUAGE=en:zh_CN LANG=zh_CN.UTF-8
+CASES
 
 # Standard input that cannot be read (a directory): every source reports a failed read.
 check "standard input that cannot be read" 2 "" "读取标准输入失败" / --
@@ -92,6 +136,8 @@ printf '链接：https://pan.baidu.com/share/link?uk=7777 完\n' | iconv -f UTF-
 printf 'only https://pan.baidu.com/s/1abc here\n' >keyless.txt
 page="${P}1111111111"$'\n'"${P}22"$'\n'"${P}3333"$'\n'
 check "scan a saved page" 0 "$page" "找到 4 个指明分享者的链接，3 位分享者；2 个分享链接不含用户编号" empty -- --scan page.html
+lang=LC_ALL=C check "scan a saved page, in English" 0 "$page" \
+  "4 link(s) naming a sharer, 3 sharer(s) found; 2 share link(s) without a user key" empty -- --scan page.html
 check "scan with --where: GBK on standard input, UTF-16 with a byte-order mark" 0 \
   "${P}1111111111"$'\t2\tpage.html:1\n'"${P}22"$'\t2\tpage.html:2\n'"${P}3333"$'\t1\tpage.html:3\n'"${P}7777"$'\t1\t-:1\n'"${P}8888"$'\t1\tutf16.txt:2\n' \
   "" gbk.txt -- --scan --where page.html - utf16.txt
@@ -128,7 +174,7 @@ done < <(
 if [[ $native == yes ]]; then
   # Any other write failure is said once, with status 2.
   status=0
-  "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
+  env "$lang" "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
   if [[ $status -eq 2 && $(grep -c "写入标准输出失败" "$work/err") -eq 1 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL full disk (status $status)"; fi
 
   # A file of several MiB is read in mapped windows: every link, each at its line, also from
@@ -171,7 +217,7 @@ if [[ $native == yes ]]; then
     awk 'BEGIN { for (i = 0; i < 1500000; i++) for (j = 0; j < 2; j++) printf "pan.baidu.com/s?uk=%d\n", 1000000000 + i }' >"$work/many"
     for where in "" --where; do
       status=0
-      (ulimit -v 60000; "$program" --scan $where "$work/many" >"$work/out" 2>"$work/err") || status=$?
+      (ulimit -v 60000; env "$lang" "$program" --scan $where "$work/many" >"$work/out" 2>"$work/err") || status=$?
       if [[ $status -eq 2 ]] && grep -q "内存不足" "$work/err" &&
         awk -F'\t' -v prefix="$P" -v where="$where" -v file="$work/many" '
           { n = NR; key[NR] = $1; links[NR] = $2; at[NR] = $3 }
