@@ -4,6 +4,7 @@
 #
 #   wine-run.sh [--dpi N] [--scheme test|plain] [--desktop WxH] [--no-display] PROGRAM.exe [ARGS...]
 #   wine-run.sh [--dpi N] [--scheme test|plain] --prepare
+#   wine-run.sh [--dpi N] [--scheme test|plain] [--no-display] --hold
 #   wine-run.sh --check PROGRAM.exe
 #
 # --dpi         logical DPI of the prefix (96 unless given)
@@ -12,6 +13,9 @@
 # --desktop     run inside a Wine virtual desktop of that size (draws window frames)
 # --no-display  run without any X display (console programs)
 # --prepare     only make the prefix
+# --hold        keep the prefix's Wine server (and display) until this run is ended (SIGTERM or
+#               SIGINT): a script that starts many programs one after another runs it beside them,
+#               so that each program does not start and stop the server again
 # --check       only say whether this host can run the program (exit status 0, or 77 as below)
 #
 # A 64-bit program runs with Wine's 64-bit loader, called directly, so it runs whether or not
@@ -44,6 +48,7 @@ desktop=
 prepare=
 no_display=
 check=
+hold=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --dpi) dpi=$2; shift 2 ;;
@@ -52,12 +57,13 @@ while [[ $# -gt 0 ]]; do
     --prepare) prepare=1; shift ;;
     --no-display) no_display=1; shift ;;
     --check) check=1; shift ;;
+    --hold) hold=1; shift ;;
     --) shift; break ;;
     -*) echo "wine-run.sh: unknown option $1" >&2; usage ;;
     *) break ;;
   esac
 done
-[[ $# -ge 1 || -n $prepare ]] || usage
+[[ $# -ge 1 || -n $prepare || -n $hold ]] || usage
 [[ -z $check || $# -ge 1 ]] || usage
 [[ $scheme == test || $scheme == plain ]] || usage
 
@@ -329,7 +335,9 @@ end_own_programs() {
 trap end_own_programs EXIT
 trap 'exit 130' INT TERM
 # An asynchronous command would read /dev/null: keep this script's standard input.
-if [[ -n $desktop ]]; then
+if [[ -n $hold ]]; then
+  setsid sleep infinity 8>&- &
+elif [[ -n $desktop ]]; then
   setsid env "${program_locale[@]}" "$loader" explorer.exe "/desktop=Quenvar,$desktop" "$@" <&0 8>&- &
 else
   setsid env "${program_locale[@]}" "$loader" "$@" <&0 8>&- &

@@ -23,7 +23,13 @@ unset TMUX
 tm() { tmux -S "$work/tmux" "$@"; }
 runs=0
 session=
-trap 'exec 3>&-; tm kill-server 2>/dev/null; rm -rf "$work"' EXIT
+holder=
+trap 'exec 3>&-; tm kill-server 2>/dev/null; [[ -z $holder ]] || { kill "$holder"; wait "$holder"; }; rm -rf "$work"' EXIT
+# Under Wine one server serves every run of the script, instead of one started for each.
+if [[ ${#runner[@]} -gt 0 ]]; then
+  "${runner[@]}" --hold </dev/null >/dev/null 2>&1 &
+  holder=$!
+fi
 P=http://pan.baidu.com/share/home?uk=
 passed=0 failed=0
 # Each run's language is set by its lang=... whatever the caller's locale; tmux reads UTF-8.

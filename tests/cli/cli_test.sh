@@ -13,7 +13,13 @@ native=$([[ ${#runner[@]} -eq 0 ]] && echo yes || echo no)
 # Exits 77 (skipped) when this host cannot run the program at all.
 [[ ${#runner[@]} -eq 0 ]] || "${runner[@]}" --check "$program" || exit $?
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+holder=
+trap '[[ -z $holder ]] || { kill "$holder"; wait "$holder"; }; rm -rf "$work"' EXIT
+# Under Wine one server serves every run of the script, instead of one started for each.
+if [[ ${#runner[@]} -gt 0 ]]; then
+  "${runner[@]}" --hold </dev/null >/dev/null 2>&1 &
+  holder=$!
+fi
 P=http://pan.baidu.com/share/home?uk=
 passed=0 failed=0
 # The language of each run is set here, whatever the caller's locale: Chinese unless a check
