@@ -12,6 +12,8 @@ packages=(
   wine wine64 fonts-wine
   xvfb xauth fonts-wqy-microhei imagemagick
   tmux zip unzip man-db groff-base ripgrep
+  lld wasi-libc "libc++-dev-wasm32|libc++-14-dev-wasm32" "libclang-rt-dev-wasm32|libclang-rt-14-dev-wasm32"
+  nodejs chromium chromium-driver python3-selenium
 )
 
 step=""
