@@ -9,7 +9,7 @@ tools/bootstrap.sh || exit 1
 # Tests always get a private virtual display, never the user's screen.
 export QUENVAR_HEADLESS=1
 
-presets=(native native-asan fuzz win64 win32)
+presets=(native native-asan fuzz win64 win32 web)
 mkdir -p build
 passed=0 failed=0 skipped=0 broken=()
 declare -A skipped_for=()  # reason -> the tests skipped for it
