@@ -2,7 +2,7 @@
 # Builds the release twice, in two build directories of different names and at different times,
 # and checks that:
 #  - each build gives the x64 and x86 zips, each holding one folder with Quenvar.exe,
-#    quenvar-cli.exe and readme.txt;
+#    quenvar-cli.exe and readme.txt, and the page quenvar.html;
 #  - SHA256SUMS verifies with `sha256sum -c` once the zips are unpacked next to it;
 #  - both builds' zips and SHA256SUMS are byte-identical.
 #   check_release.sh SOURCE_DIR SCRATCH_DIR NAME VERSION
@@ -31,7 +31,8 @@ check_dist() {
     # Unpacked as a user does, next to SHA256SUMS.
     (cd "$dist" && unzip -q "$zip")
   done
-  [[ $(wc -l <"$dist/SHA256SUMS") -eq 6 ]] || { echo "SHA256SUMS should have 6 lines" >&2; exit 1; }
+  [[ -s $dist/quenvar.html ]] || { echo "missing $dist/quenvar.html" >&2; exit 1; }
+  [[ $(wc -l <"$dist/SHA256SUMS") -eq 7 ]] || { echo "SHA256SUMS should have 7 lines" >&2; exit 1; }
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS does not match" >&2; exit 1; }
 }
 
@@ -41,7 +42,7 @@ sleep 2  # a build at another time must not differ either
 build "$scratch/second-build-elsewhere"
 check_dist "$scratch/second-build-elsewhere"
 
-for file in "$name-$version-x64.zip" "$name-$version-x86.zip" SHA256SUMS; do
+for file in "$name-$version-x64.zip" "$name-$version-x86.zip" quenvar.html SHA256SUMS; do
   a=$scratch/first/dist/$file
   b=$scratch/second-build-elsewhere/dist/$file
   cmp "$a" "$b" || { echo "$file differs between the two builds" >&2; exit 1; }
