@@ -1,6 +1,8 @@
 // What the page calls in WebAssembly: the repair rule on UTF-16 units, and quenvar-cli's scanner
 // and sharer table, which give the sharers as `--where` writes them. Everything passes through
 // one buffer in the module's memory, which JavaScript reads and writes between calls.
+#include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,6 +53,13 @@ const char* scanText(Language, ScanText id) {
   return "";
 }
 
+// A number's digits in `room`, which holds the longest.
+std::string_view digits(std::array<char, 20>& room, std::uint64_t n) {
+  return {room.data(),
+          static_cast<std::size_t>(std::to_chars(room.data(), room.data() + room.size(), n).ptr -
+                                   room.data())};
+}
+
 struct Scan {
   quenvar::cli::SharerTable table;
   std::vector<std::string> names;  // of the inputs, as --where shows them
@@ -63,19 +72,6 @@ struct Scan {
   }
 };
 Scan* scan = nullptr;
-
-// The sharers as quenvar-cli --scan --where writes them, one line each.
-std::size_t writeSharers(const std::vector<quenvar::cli::SharerTable::Sharer>& sharers) {
-  std::string text;
-  for (const auto& sharer : sharers) {
-    text.append(quenvar::cli::homeLinkPrefixUtf8()).append(sharer.key);
-    text.append("\t").append(std::to_string(sharer.links)).append("\t");
-    text.append(scan->names[sharer.input]).append(":").append(std::to_string(sharer.line));
-    text.append("\n");
-  }
-  buffer.assign(text.begin(), text.end());
-  return text.size();
-}
 
 }  // namespace
 
@@ -131,13 +127,40 @@ QUENVAR_EXPORT(inputFinish) double inputFinish(bool complete) {
   return static_cast<double>(scan->inputLinks);
 }
 
-// The sharers so far, written to the buffer; returns the length in bytes.
-QUENVAR_EXPORT(sharers) std::size_t sharers() {
-  return writeSharers(scan->table.sharers());
-}
-// The same once memory has run out (a call trapped): what was counted until then.
-QUENVAR_EXPORT(sharersCounted) std::size_t sharersCounted() {
-  return writeSharers(scan->table.sharersCounted());
+// The sharers from number `first` on as quenvar-cli --scan --where writes them, one line each, as
+// many as the buffer holds (at least one); returns the length in bytes, 0 past the last. The
+// buffer does not grow for them, so that with `counted` they are given also once memory has run
+// out (a call trapped), as the sharers counted until then.
+QUENVAR_EXPORT(sharerLines) std::size_t sharerLines(std::size_t first, bool counted) {
+  const auto& sharers = counted ? scan->table.sharersCounted() : scan->table.sharers();
+  std::size_t size = 0;
+  for (std::size_t i = first; i < sharers.size(); ++i) {
+    const auto& sharer = sharers[i];
+    const std::string_view name = scan->names[sharer.input];
+    std::array<char, 20> links, line;
+    const std::string_view parts[] = {quenvar::cli::homeLinkPrefixUtf8(),
+                                      sharer.key,
+                                      "\t",
+                                      digits(links, sharer.links),
+                                      "\t",
+                                      name,
+                                      ":",
+                                      digits(line, sharer.line),
+                                      "\n"};
+    std::size_t length = 0;
+    for (const std::string_view part : parts)
+      length += part.size();
+    if (size + length > buffer.size()) {
+      if (size != 0)
+        break;
+      bufferOf(length);
+    }
+    for (const std::string_view part : parts) {
+      std::memcpy(buffer.data() + size, part.data(), part.size());
+      size += part.size();
+    }
+  }
+  return size;
 }
 QUENVAR_EXPORT(sharerCount) double sharerCount() {
   return static_cast<double>(scan->table.sharers().size());

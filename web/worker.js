@@ -10,6 +10,17 @@ const room = (size) => {
   return new Uint8Array(quenvar.memory.buffer, address, size);
 };
 const text = (size) => new TextDecoder().decode(room(size));
+// The sharers as --where lines, a bufferful at a time; `counted` once memory has run out.
+const sharerLines = (counted) => {
+  let lines = '';
+  for (let first = 0; ;) {
+    const size = quenvar.sharerLines(first, counted);
+    if (size === 0) return lines;
+    const piece = text(size);
+    lines += piece;
+    for (let at = piece.indexOf('\n'); at >= 0; at = piece.indexOf('\n', at + 1)) ++first;
+  }
+};
 
 async function scan(inputs) {
   const total = inputs.reduce((sum, { blob }) => sum + blob.size, 0);
@@ -41,10 +52,10 @@ async function scan(inputs) {
   } catch (error) {
     // The module traps when memory runs out for the sharers: what was counted is still given.
     if (!(error instanceof WebAssembly.RuntimeError)) throw error;
-    return { sharers: text(quenvar.sharersCounted()), notes, outOfMemory: true };
+    return { sharers: sharerLines(true), notes, outOfMemory: true };
   }
   return {
-    sharers: text(quenvar.sharers()),
+    sharers: sharerLines(false),
     links: quenvar.links(),
     sharerCount: quenvar.sharerCount(),
     keyless: quenvar.keylessLinks(),
