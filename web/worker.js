@@ -2,6 +2,8 @@
 // Scans the pasted text and the files with the module, a piece at a time, and tells the page how
 // far it has got; the page stays free for the user meanwhile.
 const kPiece = 4 << 20;
+// The C library may link in a few system calls (to write an abort's message): here they fail.
+const kNoSystem = { wasi_snapshot_preview1: new Proxy({}, { get: () => () => 52 /* ENOSYS */ }) };
 let quenvar = null;
 
 // Room for `size` bytes in the module's buffer; the view is valid until the next call.
@@ -67,7 +69,7 @@ async function scan(inputs) {
 onmessage = async ({ data: { module, text: pasted, files } }) => {
   try {
     if (!quenvar) {
-      quenvar = (await WebAssembly.instantiate(module, {})).exports;
+      quenvar = (await WebAssembly.instantiate(module, kNoSystem)).exports;
       quenvar._initialize();
     }
     // The pasted text is read as its UTF-8 bytes, under the name standard input has in --where.

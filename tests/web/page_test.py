@@ -439,6 +439,7 @@ def main():
                 press(d, 'repair')
                 scan(d, [work / 'a.txt', work / 'utf8.html', work / 'gbk.txt'],
                      text='https://pan.baidu.com/share/link?shareid=2&uk=8')
+                d.set_window_size(900, d.execute_script('return document.documentElement.scrollHeight'))
                 d.get_screenshot_as_file(args.screenshot)
             check_no_request(c, d, page_url)
         finally:
