@@ -143,3 +143,5 @@ printf '%-22s %8ss  %8s MiB/s\n' cat "$cat_s" "$(mb "$cat_s")" "quenvar-cli --sc
 echo "quenvar-cli --scan / cat throughput: $(echo "scale=2; $cat_s / $program_s" | bc -l)"
 echo "quenvar-cli --scan / grep -oE throughput: $(echo "scale=1; $grep_s / $program_s" | bc -l)"
 echo "quenvar-cli --scan / rg -o throughput: $(echo "scale=1; $rg_s / $program_s" | bc -l)"
+# The page's scanner on the same corpus, in headless Chromium.
+tools/bench-web-scan.sh "$work/corpus" "$program" "$rounds"
