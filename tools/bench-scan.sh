@@ -210,3 +210,5 @@ for corpus in "${corpora[@]}"; do
   echo "quenvar-cli --scan / grep -oE throughput: $(echo "scale=1; $grep_s / $program_s" | bc -l)"
   echo "quenvar-cli --scan / rg -o throughput: $(echo "scale=2; $rg_s / $program_s" | bc -l)"
 done
+# The page's scanner on the forum corpus, in headless Chromium.
+tools/bench-web-scan.sh "$work/forum" "$program" "$rounds"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration (Linux, Linux with sanitizers, the fuzz
-# targets, Windows x86_64 and i686) and runs every test. The Linux presets run one after another
-# beside the two Windows presets, each of which has Wine prefixes and virtual displays of its own.
+# targets, Windows x86_64 and i686, the web page) and runs every test. The Linux presets run one
+# after another beside the two Windows presets, each of which has Wine prefixes and virtual
+# displays of its own; the page's tests, in headless Chromium, follow the x86 ones.
 # Ends with the wall time of each stage and one summary line; exits non-zero on failure.
 #
 # Whatever the run starts is ended when it ends, however it ends (Ctrl+C too): every process it
@@ -74,13 +75,13 @@ run_preset() {
   echo "$preset tests $(elapsed "$t")" >>"$logs/times"
 }
 
-presets=(native native-asan fuzz win64 win32)
+presets=(native native-asan fuzz win64 win32 web)
 echo "== building and testing ${presets[*]} (logs in $logs)"
 { run_preset native 2; run_preset native-asan 2; run_preset fuzz 2; } &
 lanes+=($!)
 run_preset win64 3 &
 lanes+=($!)
-run_preset win32 3 &
+{ run_preset win32 3; run_preset web 2; } &
 lanes+=($!)
 wait
 lanes=()

@@ -2,7 +2,7 @@
 # Builds the release twice, in two build directories of different names and at different times,
 # and checks that:
 #  - each build gives the x64 and x86 zips, each holding one folder with Quenvar.exe,
-#    quenvar-cli.exe and readme.txt;
+#    quenvar-cli.exe and readme.txt, and the page quenvar.html;
 #  - SHA256SUMS verifies with `sha256sum -c` once the zips are unpacked next to it;
 #  - every file of both builds' dist/ (zips, SHA256SUMS, the Debian package, the winget and
 #    Scoop manifests) is byte-identical;
@@ -33,7 +33,8 @@ check_dist() {
     # Unpacked as a user does, next to SHA256SUMS.
     (cd "$dist" && unzip -q "$zip")
   done
-  [[ $(wc -l <"$dist/SHA256SUMS") -eq 6 ]] || { echo "SHA256SUMS should have 6 lines" >&2; exit 1; }
+  [[ -s $dist/quenvar.html ]] || { echo "missing $dist/quenvar.html" >&2; exit 1; }
+  [[ $(wc -l <"$dist/SHA256SUMS") -eq 7 ]] || { echo "SHA256SUMS should have 7 lines" >&2; exit 1; }
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || { echo "SHA256SUMS does not match" >&2; exit 1; }
 }
 
@@ -48,7 +49,7 @@ listing=$(files "$scratch/first/dist")
 [[ $listing == "$(files "$scratch/second-build-elsewhere/dist")" ]] ||
   { echo "the two builds' dist/ hold different files" >&2; exit 1; }
 for file in "$name-$version-x64.zip" "$name-$version-x86.zip" SHA256SUMS \
-            "quenvar-cli_${version}_amd64.deb" quenvar.json winget; do
+            "quenvar-cli_${version}_amd64.deb" quenvar.json winget quenvar.html; do
   grep -q "^\./$file" <<<"$listing" || { echo "dist/ holds no $file" >&2; exit 1; }
 done
 while read -r file; do
