@@ -28,7 +28,7 @@
     return new TextDecoder().decode(bytes.subarray(0, bytes.indexOf(0)));
   };
   const scanText = (q, id, ...values) => fill(moduleText(q, q.scanText(chinese ? 0 : 1, id)), ...values);
-  const ScanText = { summary: 0, cannotOpen: 1, cannotRead: 2, outOfMemory: 3 };
+  const ScanText = { summary: 0, cannotOpen: 1, cannotRead: 2, outOfMemory: 3, noSharer: 4 };
 
   // The window's notices, told in the page.
   const notice = (text) => { $('notice').textContent = text; };
@@ -120,7 +120,7 @@
     }));
     homeLinks = lines.map((line) => line.split('\t')[0]);
     const told = notes.map(({ kind, name }) => (kind === 'noSharer'
-      ? fill(t.noSharerIn, name ?? t.pasted)
+      ? fill(t.aboutInput, name ?? t.pasted, scanText(q, ScanText.noSharer))
       : scanText(q, ScanText[kind], name)));
     told.push(outOfMemory ? scanText(q, ScanText.outOfMemory)
       : scanText(q, ScanText.summary, links, sharerCount, keyless));

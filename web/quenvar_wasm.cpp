@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "line_repair.h"
+#include "messages.h"
 #include "scan.h"
 #include "share_link.h"
 
@@ -34,24 +35,12 @@ std::string_view bufferText(std::size_t bytes) {
   return {reinterpret_cast<const char*>(buffer.data()), bytes};
 }
 
-// The scan's texts as quenvar-cli gives them; {0}, {1}, {2} stand for what the page fills in.
-enum class ScanText : int { Summary, CannotOpen, CannotRead, OutOfMemory };
-enum class Language : int { Chinese, English };
-
-const char* scanText(Language, ScanText id) {
-  switch (id) {
-    case ScanText::Summary:
-      return "找到 {0} 个指明分享者的链接，{1} 位分享者；{2} "
-             "个分享链接不含用户编号（/s/…、surl=），无法离线找到分享者";
-    case ScanText::CannotOpen:
-      return "无法打开 {0}";
-    case ScanText::CannotRead:
-      return "读取 {0} 失败";
-    case ScanText::OutOfMemory:
-      return "内存不足，无法记下更多的分享者";
-  }
-  return "";
-}
+// The scan's texts from quenvar-cli's tables, by the page's numbers for them; {0}, {1}, {2} stand
+// for what the page fills in.
+constexpr quenvar::cli::Message kScanTexts[] = {
+    quenvar::cli::Message::ScanSummary, quenvar::cli::Message::CannotOpen,
+    quenvar::cli::Message::ReadFailed, quenvar::cli::Message::OutOfMemory,
+    quenvar::cli::Message::NoSharerFound};
 
 // A number's digits in `room`, which holds the longest.
 std::string_view digits(std::array<char, 20>& room, std::uint64_t n) {
@@ -174,5 +163,11 @@ QUENVAR_EXPORT(keylessLinks) double keylessLinks() {
 
 // One of the scan's texts, NUL-terminated UTF-8.
 QUENVAR_EXPORT(scanText) const char* scanTextOf(int language, int id) {
-  return scanText(static_cast<Language>(language), static_cast<ScanText>(id));
+  static std::string text;
+  if (id < 0 || static_cast<std::size_t>(id) >= std::size(kScanTexts))
+    return "";
+  text = quenvar::cli::text(
+      language == 0 ? quenvar::cli::Language::Chinese : quenvar::cli::Language::English,
+      kScanTexts[id]);
+  return text.c_str();
 }

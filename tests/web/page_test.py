@@ -360,6 +360,18 @@ def check_english(c, d):
     c.equal('English hint', by_id(d, 'text1').get_attribute('value'), 'Enter the expired link here')
     c.equal('English notice', press(d, 'repair'), 'This link is not supported yet...')
     c.equal('language of the document', d.execute_script('return document.documentElement.lang'), 'en')
+    # The scan's texts are quenvar-cli's English ones.
+    d.execute_script("document.getElementById('scan-text').value = arguments[0]",
+                     'https://pan.baidu.com/share/link?shareid=1&uk=5 pan.baidu.com/s/1abc')
+    by_id(d, 'scan-run').click()
+    status = wait(d, lambda d: by_id(d, 'scan-run').is_enabled() and by_id(d, 'scan-status').text, 60)
+    c.equal('English scan summary', status, '1 link(s) naming a sharer, 1 sharer(s) found; 1 share '
+            'link(s) without a user key (/s/..., surl=), whose sharers cannot be found offline')
+    d.execute_script("document.getElementById('scan-text').value = 'nothing here'")
+    by_id(d, 'scan-run').click()
+    wait(d, lambda d: by_id(d, 'scan-run').is_enabled() and 'no sharer' in by_id(d, 'scan-status').text, 60)
+    status = by_id(d, 'scan-status').text
+    c.equal('English note on an input without sharers', status.split('\n')[0], 'The pasted text: no sharer found')
 
 
 def check_narrow(c, d):
