@@ -79,7 +79,9 @@ fi
 started=$(date +%s)
 if [[ -z $reuse || ! -f $tree/.made ]]; then
   if ! command -v debootstrap >/dev/null; then
-    apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+    # A mirror mid-sync fails one list (its i386 behind its amd64); debootstrap is in the others.
+    apt-get update -qq || true
+    apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
   fi
   # Never follows a mount out of the tree (the check above makes sure there is none).
   rm -rf --one-file-system "$tree"
