@@ -11,7 +11,7 @@
 # --scheme      "test" (default) sets the Windows 10 scroll-bar colour and runs in a Wine desktop;
 #               "plain" keeps Wine's own colours and top-level windows
 # --desktop     run inside a Wine virtual desktop of that size (draws window frames)
-# --no-display  run without any X display (console programs)
+# --no-display  run without any X display (console programs), in a prefix of their own
 # --prepare     only make the prefix
 # --hold        keep the prefix's Wine server (and display) until this run is ended (SIGTERM or
 #               SIGINT): a script that starts many programs one after another runs it beside them,
@@ -111,7 +111,10 @@ fi
 
 mkdir -p "$root"
 root=$(cd "$root" && pwd)
-name=$scheme-$dpi
+# Programs run without a display have a prefix of their own: the first program of a Wine server
+# starts the desktop process of its session, and one started without a display would leave the
+# windows of later programs with none.
+name=$scheme-$dpi${no_display:+-console}
 export WINEPREFIX=$root/$name
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer prompts, no desktop menu entries.

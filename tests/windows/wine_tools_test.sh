@@ -15,7 +15,7 @@ runner=
 trap '[[ -z $runner ]] || kill "$runner" 2>/dev/null; wait; rm -rf "$work"' EXIT
 failed=0
 
-"$tools/wine-run.sh" --scheme plain --no-display "$sleeper" >"$work/out" 2>"$work/err" &
+QUENVAR_HEADLESS=1 "$tools/wine-run.sh" --scheme plain "$sleeper" >"$work/out" 2>"$work/err" &
 runner=$!
 for _ in $(seq 600); do
   [[ -s $work/out ]] && break
