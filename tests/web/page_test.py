@@ -61,7 +61,9 @@ class Browser:
     """Chromium through chromedriver, with a profile and temporary folder of its own."""
 
     def __init__(self, work, language):
-        self.home = Path(tempfile.mkdtemp(prefix=f'chromium-{language}-', dir=work))
+        # Short names: Chromium's socket in TMPDIR must fit a socket address (107 bytes), also
+        # under a TMPDIR of the caller's.
+        self.home = Path(tempfile.mkdtemp(prefix='b-', dir=work))
         env = dict(os.environ, TMPDIR=str(self.home))
         options = webdriver.ChromeOptions()
         options.binary_location = '/usr/bin/chromium'
@@ -427,7 +429,7 @@ def main():
     page = Path(args.page).resolve()
     page_url = page.as_uri()
     c = Checks()
-    work = Path(tempfile.mkdtemp(prefix='quenvar-page-'))
+    work = Path(tempfile.mkdtemp(prefix='page-'))
     try:
         browser = Browser(work, 'zh-CN')
         try:
