@@ -20,19 +20,9 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Posts of about 2 KB: markup, Chinese text in UTF-8, and one or two links each in the forms
-# found in saved pages and exports (plain, &amp;, JSON's \/ and \u0026, percent-encoded in a
-# redirect, other hosts and cases, BBCode), many without a key (/s/..., surl=), and other Baidu
-# addresses that are not share links. Deterministic: awk's generator with a fixed seed. The keys
-# written go in order to the file named by the first argument, to check the program against.
-forum() {
-  LC_ALL=C awk -v size_mb=100 -v keys="$1" '
-function word() { return words[int(rand() * nwords) + 1] }
-function text(n,   s, i) {
-  s = ""
-  for (i = 0; i < n; i++) s = s word() (rand() < 0.1 ? "，" : "")
-  return s
-}
+# What both generators draw from: a word, a key (written in order to the file named by keys),
+# a code of letters and digits.
+common_awk='function word() { return words[int(rand() * nwords) + 1] }
 function key(   k) {
   k = int(rand() * 5000)
   k = k < 4000 ? 1000000000 + k * 7919 : k * 13
@@ -42,6 +32,20 @@ function key(   k) {
 function code(n,   s, i) {
   s = ""
   for (i = 0; i < n; i++) s = s substr(alnum, int(rand() * 62) + 1, 1)
+  return s
+}
+'
+
+# Posts of about 2 KB: markup, Chinese text in UTF-8, and one or two links each in the forms
+# found in saved pages and exports (plain, &amp;, JSON's \/ and \u0026, percent-encoded in a
+# redirect, other hosts and cases, BBCode), many without a key (/s/..., surl=), and other Baidu
+# addresses that are not share links. Deterministic: awk's generator with a fixed seed. The keys
+# written go in order to the file named by the first argument, to check the program against.
+forum() {
+  LC_ALL=C awk -v size_mb=100 -v keys="$1" "$common_awk"'
+function text(n,   s, i) {
+  s = ""
+  for (i = 0; i < n; i++) s = s word() (rand() < 0.1 ? "，" : "")
   return s
 }
 BEGIN {
@@ -102,19 +106,7 @@ BEGIN {
 # Chinese prose: lines of 1 to 4 KB in UTF-8, almost no ASCII, one link in each, at a random
 # place, in the same mix of forms; its keys as above.
 chinese() {
-  LC_ALL=C awk -v size_mb=100 -v keys="$1" '
-function word() { return words[int(rand() * nwords) + 1] }
-function key(   k) {
-  k = int(rand() * 5000)
-  k = k < 4000 ? 1000000000 + k * 7919 : k * 13
-  print k >keys
-  return k
-}
-function code(n,   s, i) {
-  s = ""
-  for (i = 0; i < n; i++) s = s substr(alnum, int(rand() * 62) + 1, 1)
-  return s
-}
+  LC_ALL=C awk -v size_mb=100 -v keys="$1" "$common_awk"'
 function link(f,   sh) {
   sh = int(rand() * 1e9)
   if (f == 0) return sprintf("链接：https://pan.baidu.com/share/link?shareid=%d&uk=%d 提取码：%s", sh, key(), code(4))
