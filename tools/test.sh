@@ -27,11 +27,20 @@ rm -rf "$logs"
 mkdir -p "$logs"
 
 # Every process with this run's mark, but this script and what it runs to look.
+has_mark() { { tr '\0' '\n' <"$1"; } 2>/dev/null | grep -qxF "QUENVAR_TEST_RUN=$run"; }
 marked() {
-  local p
+  local p t environ
   for p in /proc/[0-9]*; do
     [[ ${p#/proc/} != "$$" ]] || continue
-    { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "QUENVAR_TEST_RUN=$run" && echo "${p#/proc/}"
+    if environ=$(tr '\0' '\n' 2>/dev/null <"$p/environ"); then
+      grep -qxF "QUENVAR_TEST_RUN=$run" <<<"$environ" && echo "${p#/proc/}"
+    else
+      # A process whose first thread has ended (a Wine service whose server went, with a
+      # thread of its own still waiting) shows its environment only through its other threads.
+      for t in "$p"/task/[0-9]*; do
+        has_mark "$t/environ" && { echo "${p#/proc/}"; break; }
+      done
+    fi
   done
 }
 lanes=()
