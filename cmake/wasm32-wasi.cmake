@@ -4,6 +4,8 @@ set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR wasm32)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_CXX_COMPILER_TARGET wasm32-wasi)
+# GNU ar writes no symbol index that wasm-ld can read.
+find_program(CMAKE_AR NAMES llvm-ar REQUIRED)
 set(CMAKE_EXECUTABLE_SUFFIX_CXX .wasm)
 # The wasm32 C++ library is built without exceptions.
 set(CMAKE_CXX_FLAGS_INIT -fno-exceptions)

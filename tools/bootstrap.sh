@@ -13,7 +13,7 @@ packages=(
   xvfb xauth fonts-wqy-microhei imagemagick
   tmux zip unzip man-db groff-base ripgrep
   dpkg-dev lintian python3 python3-yaml
-  lld wasi-libc "libc++-dev-wasm32|libc++-14-dev-wasm32" "libclang-rt-dev-wasm32|libclang-rt-14-dev-wasm32"
+  llvm lld wasi-libc "libc++-dev-wasm32|libc++-14-dev-wasm32" "libclang-rt-dev-wasm32|libclang-rt-14-dev-wasm32"
   nodejs chromium chromium-driver python3-selenium
 )
 
