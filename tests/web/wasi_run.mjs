@@ -7,5 +7,6 @@ import { WASI } from 'node:wasi';
 
 const wasi = new WASI({ version: 'preview1', args: argv.slice(2), env: {}, returnOnExit: true });
 const module = await WebAssembly.compile(await readFile(argv[2]));
-const instance = await WebAssembly.instantiate(module, wasi.getImportObject());
+// Debian 12's node (18) has no getImportObject().
+const instance = await WebAssembly.instantiate(module, { wasi_snapshot_preview1: wasi.wasiImport });
 exit(wasi.start(instance));
