@@ -115,7 +115,7 @@ void onBusError(int signal, siginfo_t* info, void*) {
 void guardMappedWindows() {
   static const bool guarded = [] {
     window.page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    struct sigaction action {};
+    struct sigaction action = {};
     action.sa_sigaction = onBusError;
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
@@ -269,7 +269,7 @@ Output::Output(int which) : data_(std::make_unique<char[]>(kCapacity)) {
 #else
   stream_ = which;
   console_ = isatty(which) != 0;
-  struct stat status {};
+  struct stat status = {};
   pipe_ = fstat(which, &status) == 0 && S_ISFIFO(status.st_mode);
 #endif
 }

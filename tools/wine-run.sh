@@ -138,10 +138,19 @@ fi
 export LC_ALL=C.UTF-8
 display_file=$root/$name.display  # "NUMBER PID START" of the prefix's virtual display
 server_file=$root/$name.server    # "PID START DIRECTORY" of the prefix's Wine server
-# Wine's server keeps its socket in a folder under TMPDIR named after the prefix: the same for
-# every run of the prefix (two servers on one prefix would wreck it), and never left in /tmp.
-export TMPDIR=$root/tmp
-mkdir -p "$TMPDIR"
+# Where Wine's server keeps its socket must be the same for every run of the prefix, whatever the
+# caller's TMPDIR (two servers on one prefix would wreck it). Debian's Wine 8 makes that folder in
+# TMPDIR, so it is given a TMPDIR of the prefixes' own and leaves nothing in /tmp; Wine 10 keeps
+# it in /tmp/.wine-UID and aborts when TMPDIR is set at all.
+wine_version=$("$loader64" --version 2>/dev/null) || true
+if [[ $wine_version =~ ^wine-([0-9]+)\. && ${BASH_REMATCH[1]} -lt 9 ]]; then
+  export TMPDIR=$root/tmp
+  mkdir -p "$TMPDIR"
+  server_dirs=$TMPDIR/wine-*
+else
+  unset TMPDIR
+  server_dirs=/tmp/.wine-$(id -u)
+fi
 
 # When process PID started (in clock ticks since boot): with the number, it names one process.
 # Nothing for one that has ended and is not yet reaped (a zombie).
@@ -198,7 +207,11 @@ stop_server() {
   if server_runs; then
     kill "$server_pid" 2>/dev/null || true
   fi
-  [[ -z ${server_dir:-} || $server_dir != "$TMPDIR"/* ]] || rm -rf "$server_dir"
+  # shellcheck disable=SC2053 # server_dirs is a pattern
+  if [[ -n ${server_dir:-} && $server_dir == $server_dirs/server-* ]]; then
+    rm -rf "$server_dir"
+    [[ $server_dirs == /tmp/* ]] || rmdir "${server_dir%/*}" 2>/dev/null || true
+  fi
   rm -f "$server_file"
 }
 
@@ -220,8 +233,8 @@ use_virtual_display() {
   local number pid
   if ! display_runs; then
     local ready started
-    ready=$(mktemp)
-    started=$(mktemp)
+    ready=$(mktemp -p "$root")
+    started=$(mktemp -p "$root")
     # Outside this script's process tree, so that killing one run (a test's timeout) does not
     # take the display from the others; the locks are this script's and are not passed on.
     setsid -f bash -c 'echo $$ >"$1"; exec Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp' \
@@ -310,7 +323,7 @@ use_server() {
   local server_pid server_dir
   if ! server_runs; then
     local started pid dir=
-    started=$(mktemp)
+    started=$(mktemp -p "$root")
     setsid -f bash -c 'echo $$ >"$1"; exec wineserver --foreground --persistent' wineserver "$started" \
       >/dev/null 2>&1 7>&- 8>&-
     for _ in $(seq 200); do

@@ -32,7 +32,11 @@ if ! kill -0 "$runner" 2>/dev/null; then
   exit 1
 fi
 
-WINEPREFIX=$QUENVAR_WINE_ROOT/plain-96 TMPDIR=$QUENVAR_WINE_ROOT/tmp wineserver -k
+# Found where tools/wine-run.sh has Wine keep the server's socket.
+server_tmp=(-u TMPDIR)
+[[ $(/usr/lib/wine/wine64 --version) =~ ^wine-([0-9]+)\. && ${BASH_REMATCH[1]} -lt 9 ]] &&
+  server_tmp=(TMPDIR="$QUENVAR_WINE_ROOT/tmp")
+env "${server_tmp[@]}" WINEPREFIX="$QUENVAR_WINE_ROOT/plain-96" wineserver -k
 status=0
 wait "$runner" || status=$?
 runner=
