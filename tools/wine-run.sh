@@ -193,6 +193,8 @@ server_ending() {
     comm=
     read -r comm 2>/dev/null <"$p/comm" || continue
     [[ ${p#/proc/} != "$server_pid" && $comm == wineserver* ]] || continue
+    # The same path in another root (a chroot) is another prefix.
+    [[ $p/root -ef / ]] 2>/dev/null || continue
     { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
   done
   ! server_runs
