@@ -85,8 +85,9 @@ const unsigned char* blocksSse2(const unsigned char*& p, const unsigned char* li
     __m256i counters = _mm256_setzero_si256();
     const unsigned char* found = nullptr;
     std::uint64_t after = 0;
+    // Each byte counter takes two places a block: 127 blocks keep it below 256.
     const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(255, static_cast<std::size_t>(limit - p) / 64);
+        p + 64 * std::min<std::size_t>(127, static_cast<std::size_t>(limit - p) / 64);
     for (; p < stop && !found; p += 64) {
       _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
       const __m256i x0 = QUENVAR_LOAD(p), x1 = QUENVAR_LOAD(p + 32);

@@ -211,6 +211,16 @@ TEST(Scanner, ReportsALinkOnceABytePastItEndsIt) {
   }
 }
 
+// Line ends counted in long runs with no link (blank lines, padding), past what one byte counter
+// of a block scan holds.
+TEST(Scanner, CountsLongRunsOfLineEnds) {
+  for (const std::size_t lineEnds : {4095u, 8128u, 16320u, 20000u, 100000u}) {
+    const std::string input = std::string(lineEnds, '\n') + "x " + H + "1";
+    EXPECT_EQ(scan(input, input.size() / 3), (Found{{"1@" + std::to_string(lineEnds + 1)}}))
+        << lineEnds << " line ends";
+  }
+}
+
 TEST(SharerTable, KeepsKeysInOrderWithTheirCountsAndFirstPlace) {
   quenvar::cli::SharerTable table;
   table.add("5", 0, 3);
