@@ -142,7 +142,8 @@ class FdSource : public Source {
       return giveUp();
     }
     struct stat st;
-    if (!mappable_ || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))
+    // A size of 0 may be a file whose size is not known (/proc): read() tells.
+    if (!mappable_ || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
       return giveUp();
     guardMappedWindows();
     const off_t at = lseek(fd_, 0, SEEK_CUR);

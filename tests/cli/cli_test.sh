@@ -183,6 +183,13 @@ if [[ $native == yes ]]; then
   env "$lang" "$program" "x?uk=1234567890" >/dev/full 2>"$work/err" || status=$?
   if [[ $status -eq 2 && $(grep -c "写入标准输出失败" "$work/err") -eq 1 ]]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL full disk (status $status)"; fi
 
+  # A file whose size the system does not know (/proc gives 0) is read all the same.
+  if [[ $(QUENVAR_PROBE="pan.baidu.com/s?uk=42" "$program" --scan --quiet /proc/self/environ) == "${P}42" ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "FAIL a /proc file read as empty"
+  fi
+
   # A file of several MiB is read in mapped windows: every link, each at its line, also from
   # standard input that a shell left after the first line.
   awk 'BEGIN { for (i = 1; i <= 150000; i++) printf "x pan.baidu.com/s?uk=%d\n", i }' >"$work/windows"
