@@ -53,7 +53,10 @@ printf 'Source: %s\n\nPackage: %s\nArchitecture: amd64\n' "$package" "$package" 
 depends=$(cd "$work/src" && dpkg-shlibdeps -O "$root/usr/bin/$package" | sed -n 's/^shlibs:Depends=//p')
 [[ -n $depends ]] || { echo "make_deb.sh: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
 
-size=$(du -sk --apparent-size --exclude=DEBIAN "$root" | cut -f1)
+# In KiB as dpkg-gencontrol counts: each file rounded up, anything else 1. Not from du, whose
+# sizes of folders depend on the file system the package is made on.
+size=$(find "$root" -mindepth 1 -path "$root/DEBIAN" -prune -o -printf '%y %s\n' |
+  awk '{ kib += $1 == "f" ? int(($2 + 1023) / 1024) : 1 } END { print kib }')
 cat >"$root/DEBIAN/control" <<EOF
 Package: $package
 Version: $version

@@ -41,7 +41,11 @@ check_dist() {
 build "$scratch/first"
 check_dist "$scratch/first"
 sleep 2  # a build at another time must not differ either
-build "$scratch/second-build-elsewhere"
+# Nor one whose temporary files are on another kind of file system (tmpfs, where there is one).
+elsewhere=$(mktemp -d -p /dev/shm 2>/dev/null) || elsewhere=
+trap '[[ -z $elsewhere ]] || rm -rf "$elsewhere"' EXIT
+trap 'exit 143' INT TERM
+TMPDIR=${elsewhere:-${TMPDIR:-/tmp}} build "$scratch/second-build-elsewhere"
 check_dist "$scratch/second-build-elsewhere"
 
 files() { (cd "$1" && find . -type f | sort); }
