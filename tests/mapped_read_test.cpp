@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "stream_io.h"
@@ -11,9 +13,12 @@
 namespace {
 
 TEST(MappedRead, FileCutShortWhileMappedIsAFailedReadNotACrash) {
-  char path[] = "/tmp/quenvar-mapped-XXXXXX";
-  const int fd = mkstemp(path);
+  // In the run's temporary folder (TMPDIR), removed when the test returns, failed or not.
+  std::string name = (std::filesystem::temp_directory_path() / "quenvar-mapped-XXXXXX").string();
+  const int fd = mkstemp(name.data());
   ASSERT_GE(fd, 0);
+  const char* const path = name.c_str();
+  const std::unique_ptr<const char, int (*)(const char*)> removed(path, std::remove);
   const std::string block(1 << 20, 'a');
   for (int i = 0; i < 3; ++i)
     ASSERT_EQ(write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
@@ -34,7 +39,6 @@ TEST(MappedRead, FileCutShortWhileMappedIsAFailedReadNotACrash) {
         return true;
       },
       [] {});
-  std::remove(path);
   EXPECT_EQ(end, quenvar::cli::ReadEnd::Failed);
   EXPECT_GT(given, 0u);
   EXPECT_EQ(letters, 0u);  // the pages lost read as zeros
