@@ -118,8 +118,9 @@ QUENVAR_EXPORT(inputFinish) double inputFinish(bool complete) {
 
 // The sharers from number `first` on as quenvar-cli --scan --where writes them, one line each, as
 // many as the buffer holds (at least one); returns the length in bytes, 0 past the last. The
-// buffer does not grow for them, so that with `counted` they are given also once memory has run
-// out (a call trapped), as the sharers counted until then.
+// buffer grows only for a line longer than all of it (a file name of kilobytes), so that with
+// `counted` they are given also once memory has run out (a call trapped), as the sharers counted
+// until then.
 QUENVAR_EXPORT(sharerLines) std::size_t sharerLines(std::size_t first, bool counted) {
   const auto& sharers = counted ? scan->table.sharersCounted() : scan->table.sharers();
   std::size_t size = 0;
