@@ -2,6 +2,8 @@
 #include "messages.h"
 
 #include "language_choice.h"
+#include "share_link.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,12 @@ TEST(Messages, BothLanguagesHaveEveryMessageWithTheSamePlaceholders) {
     EXPECT_TRUE(held.empty() || *held.rbegin() == static_cast<int>(held.size()) - 1)
         << "placeholders are numbered from {0} without a gap";
   }
+}
+
+// In Chinese, an unsupported line is told in the window's words.
+TEST(Messages, AnUnsupportedLineIsToldInTheWindowsWords) {
+  EXPECT_TRUE(text(Language::Chinese, Message::LineNotSupported)
+                  .ends_with(quenvar::test::utf8(quenvar::kUnsupportedMessage)));
 }
 
 TEST(Messages, FormatFillsEachPlaceholderWithItsArgument) {
