@@ -14,6 +14,13 @@ namespace {
 // processor's own prefetching stops at the end of each page.
 constexpr std::size_t kPrefetch = 1024;
 
+// Where the blocks before `limit` are scanned in runs, so that byte counters of newlines that
+// take `perCounter` places of each 64-byte block (one a register) cannot pass 255 within a run.
+inline const unsigned char* runEnd(const unsigned char* p, const unsigned char* limit,
+                                   std::size_t perCounter) {
+  return p + 64 * std::min<std::size_t>(255 / perCounter, static_cast<std::size_t>(limit - p) / 64);
+}
+
 // 64 places at a time while they lie before `limit`: where the pair begins, or nullptr with `p`
 // past the blocks. Newlines go to byte counters, added up before any can overflow.
 const unsigned char* blocksSse2(const unsigned char*& p, const unsigned char* limit,
@@ -41,8 +48,7 @@ const unsigned char* blocksSse2(const unsigned char*& p, const unsigned char* li
     __m128i counters = _mm_setzero_si128();
     const unsigned char* found = nullptr;
     std::uint64_t after = 0;  // newlines of the last block from the pair on
-    const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(63, static_cast<std::size_t>(limit - p) / 64);
+    const unsigned char* const stop = runEnd(p, limit, 64 / sizeof(__m128i));
     for (; p < stop && !found; p += 64) {
       _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
       const __m128i x0 = load(p), x1 = load(p + 16), x2 = load(p + 32), x3 = load(p + 48);
@@ -85,9 +91,7 @@ const unsigned char* blocksSse2(const unsigned char*& p, const unsigned char* li
     __m256i counters = _mm256_setzero_si256();
     const unsigned char* found = nullptr;
     std::uint64_t after = 0;
-    // Each byte counter takes two places a block: 127 blocks keep it below 256.
-    const unsigned char* const stop =
-        p + 64 * std::min<std::size_t>(127, static_cast<std::size_t>(limit - p) / 64);
+    const unsigned char* const stop = runEnd(p, limit, 64 / sizeof(__m256i));
     for (; p < stop && !found; p += 64) {
       _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetch), _MM_HINT_T0);
       const __m256i x0 = QUENVAR_LOAD(p), x1 = QUENVAR_LOAD(p + 32);
